@@ -1,0 +1,7 @@
+# Warnings for every target of the project; VANTIRO_WERROR (on in CI) makes them errors.
+option(VANTIRO_WERROR "Treat compiler warnings as errors" OFF)
+
+add_compile_options(-Wall -Wextra -Wpedantic -Wformat=2 -Wcast-qual -Wundef)
+if(VANTIRO_WERROR)
+  add_compile_options(-Werror)
+endif()

@@ -29,7 +29,9 @@ TEST(FrameTest, EncodeAndParsePrefix) {
                             " 0000001\n", "+0000001\n", "", "00000001\r"}) {
         EXPECT_EQ(ParseFramePrefix(bad), std::nullopt) << bad;
     }
-    EXPECT_EQ(ParseFramePrefix(std::string_view("0000\0001\n", 9)), std::nullopt);
+    const std::string with_nul = std::string("0000") + '\0' + "001\n";
+    ASSERT_EQ(with_nul.size(), 9u);
+    EXPECT_EQ(ParseFramePrefix(with_nul), std::nullopt);
 }
 
 TEST(FrameTest, DecoderFedByteByByte) {

@@ -37,7 +37,9 @@ std::uint64_t LittleEndian(const std::string& bytes, std::size_t at, std::size_t
 
 class FileReader {
 public:
-    explicit FileReader(const char* path) : fd_(::open(path, O_RDONLY | O_CLOEXEC)) {
+    // Non-blocking so that a FIFO or device path cannot stall the caller; only regular
+    // files are read.
+    explicit FileReader(const char* path) : fd_(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
         struct stat st {};
         if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
             size_ = static_cast<std::uint64_t>(st.st_size);

@@ -1,6 +1,7 @@
 #include "version.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -138,6 +139,9 @@ TEST_F(VersionTest, FilesWithoutAVersionGiveTheEmptyText) {
     EXPECT_EQ(ReadVersion("/proc/self/exe"), "");  // an ELF file without the section
     EXPECT_EQ(ReadVersion((dir_ / "missing.so").string()), "");
     EXPECT_EQ(ReadVersion(dir_.string()), "");
+    const std::string fifo = (dir_ / "fifo.so").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(ReadVersion(fifo), "");  // returns at once instead of waiting for a writer
     EXPECT_EQ(ReadVersion(Write("empty.so", "")), "");
     EXPECT_EQ(ReadVersion(Write("text.so", "not an ELF file at all, just text\n")), "");
     char buffer[8] = "xxxxxxx";

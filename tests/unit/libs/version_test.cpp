@@ -33,7 +33,7 @@ void Put(std::string& bytes, std::size_t at, std::uint64_t value, std::size_t wi
     for (std::size_t i = 0; i < width; ++i) bytes[at + i] = static_cast<char>((value >> (8 * i)) & 0xff);
 }
 
-struct SectionSpec {
+struct SectionDef {
     std::string name;
     std::uint32_t type;  // 1 = bytes in the file, 8 = none
     std::string bytes;
@@ -41,11 +41,11 @@ struct SectionSpec {
 
 // A minimal ELF file with the given sections (after the null one) and a section-name
 // table last. With `extended`, the count and name-table index sit in section 0.
-std::string MakeElf(bool is64, const std::vector<SectionSpec>& specs, bool extended = false) {
+std::string MakeElf(bool is64, const std::vector<SectionDef>& defs, bool extended = false) {
     const std::size_t header = is64 ? 64 : 52, entry = is64 ? 64 : 40, word = is64 ? 8 : 4;
     std::string names(1, '\0');
     std::vector<std::uint32_t> name_offsets;
-    for (const auto& s : specs) {
+    for (const auto& s : defs) {
         name_offsets.push_back(static_cast<std::uint32_t>(names.size()));
         names += s.name + '\0';
     }
@@ -54,7 +54,7 @@ std::string MakeElf(bool is64, const std::vector<SectionSpec>& specs, bool exten
 
     std::string file(header, '\0');
     std::vector<std::uint64_t> offsets;
-    for (const auto& s : specs) {
+    for (const auto& s : defs) {
         offsets.push_back(file.size());
         if (s.type != 8) file += s.bytes;
     }
@@ -62,7 +62,7 @@ std::string MakeElf(bool is64, const std::vector<SectionSpec>& specs, bool exten
     file += names;
     file.resize((file.size() + 7) / 8 * 8, '\0');
     const std::uint64_t shoff = file.size();
-    const std::size_t count = specs.size() + 2;
+    const std::size_t count = defs.size() + 2;
     file.resize(file.size() + count * entry, '\0');
 
     file[0] = 0x7f; file[1] = 'E'; file[2] = 'L'; file[3] = 'F';
@@ -85,8 +85,8 @@ std::string MakeElf(bool is64, const std::vector<SectionSpec>& specs, bool exten
         Put(file, at + (is64 ? 40 : 24), link, 4);
     };
     if (extended) section(0, 0, 0, 0, count, static_cast<std::uint32_t>(count - 1));
-    for (std::size_t i = 0; i < specs.size(); ++i) {
-        section(i + 1, name_offsets[i], specs[i].type, offsets[i], specs[i].bytes.size(), 0);
+    for (std::size_t i = 0; i < defs.size(); ++i) {
+        section(i + 1, name_offsets[i], defs[i].type, offsets[i], defs[i].bytes.size(), 0);
     }
     section(count - 1, strtab_name, 3, names_offset, names.size(), 0);
     return file;
@@ -152,7 +152,7 @@ TEST_F(VersionTest, FilesWithoutAVersionGiveTheEmptyText) {
 TEST_F(VersionTest, ReadsThirtyTwoAndSixtyFourBitFiles) {
     for (bool is64 : {false, true}) {
         SCOPED_TRACE(is64 ? "64-bit" : "32-bit");
-        const std::vector<SectionSpec> plain = {{".text", 1, "code"}, {".qm_version", 1, std::string("2.3.4.5") + '\0'}};
+        const std::vector<SectionDef> plain = {{".text", 1, "code"}, {".qm_version", 1, std::string("2.3.4.5") + '\0'}};
         EXPECT_EQ(ReadVersion(Write("plain", MakeElf(is64, plain))), "2.3.4.5");
         EXPECT_EQ(ReadVersion(Write("extended", MakeElf(is64, plain, true))), "2.3.4.5");
 

@@ -1,0 +1,43 @@
+#include "packet_id.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+
+namespace vantiro::packet {
+namespace {
+
+struct IdSource {
+    std::uint64_t start_micros = static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::system_clock::now().time_since_epoch())
+            .count());
+    std::atomic<std::uint64_t> serial{0};
+};
+
+IdSource& Source() {
+    static IdSource source;  // the id state of this process
+    return source;
+}
+
+}  // namespace
+
+void InitPacketIds() { (void)Source(); }
+
+std::string NewPacketId() {
+    IdSource& source = Source();
+    const std::uint64_t serial = source.serial.fetch_add(1, std::memory_order_relaxed) + 1;
+    // The process id is read every time so that a forked child does not repeat its
+    // parent's ids. At most 16 + 1 + 16 + 1 + 16 characters.
+    char buffer[64];
+    const int length = std::snprintf(buffer, sizeof buffer, "%llx-%llx-%llx",
+                                     static_cast<unsigned long long>(::getpid()),
+                                     static_cast<unsigned long long>(source.start_micros),
+                                     static_cast<unsigned long long>(serial));
+    return std::string(buffer, static_cast<std::size_t>(length));
+}
+
+}  // namespace vantiro::packet

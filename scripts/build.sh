@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Configures and builds one preset: default (RelWithDebInfo), asan or tsan.
+# VANTIRO_WERROR=ON in the environment turns warnings into errors (CI does that).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+preset=${1:-default}
+scripts/deps.sh
+cmake --preset "$preset" -DVANTIRO_WERROR="${VANTIRO_WERROR:-OFF}" >/dev/null
+cmake --build --preset "$preset"

@@ -76,7 +76,9 @@ class Application {
 
   // The main window's caption ("Quillmere Client" until someone sets it).
   std::string Caption() const;
-  // Sets the caption and tells the presenter (on the main thread, as Synchronize).
+  // Sets the caption and tells the presenter (on the main thread, as Synchronize,
+  // with the caption as it stands when the presenter is called). From another thread
+  // after StopServing the caption is stored but not drawn.
   void SetCaption(const std::string& text);
   // Redraws the main window. The presenter is told of every caption change as it
   // happens, so there is nothing left to draw; kept for code written for a window.

@@ -1,0 +1,46 @@
+// Re-entrant locks: the thread that holds a critical section may enter it again and
+// must leave it as many times as it entered.
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace qmos {
+
+class CriticalSection {
+ public:
+  CriticalSection() = default;
+  CriticalSection(const CriticalSection&) = delete;
+  CriticalSection& operator=(const CriticalSection&) = delete;
+
+  // Blocks until the calling thread holds the section (at once when it holds it).
+  void Enter();
+  // Enters without blocking; false when another thread holds the section.
+  bool TryEnter();
+  // Leaves once. A thread that does not hold the section changes nothing and gets
+  // false (a caller's mistake gets a defined outcome instead of corrupting the lock).
+  bool Leave();
+  // True when the calling thread holds the section.
+  bool HeldByCurrentThread() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable released_;
+  std::thread::id owner_;
+  unsigned depth_ = 0;
+};
+
+// Holds a critical section for the lifetime of the guard.
+class CriticalSectionGuard {
+ public:
+  explicit CriticalSectionGuard(CriticalSection& section) : section_(section) { section_.Enter(); }
+  ~CriticalSectionGuard() { section_.Leave(); }
+  CriticalSectionGuard(const CriticalSectionGuard&) = delete;
+  CriticalSectionGuard& operator=(const CriticalSectionGuard&) = delete;
+
+ private:
+  CriticalSection& section_;
+};
+
+}  // namespace qmos

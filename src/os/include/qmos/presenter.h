@@ -1,0 +1,40 @@
+// What the user sees of the application object: message boxes, the main window's
+// caption, opening a URL, restoring the window and bringing it to the front. The
+// host installs a presenter (Application::SetPresenter): a scripted one for tests
+// and batch runs, a terminal one for people. The application object calls it on
+// the main thread only.
+//
+// Every method has a default, which is what a host without a presenter gets:
+// a message box is written to standard error and answered with its first button;
+// the caption, Restore and BringToFront draw nothing; OpenUrl runs "xdg-open URL"
+// (no shell). A presenter overrides what it draws. New kinds of output (modal
+// forms) are added here as further virtual methods with defaults.
+#pragma once
+
+#include <string>
+
+namespace qmos {
+
+class Presenter {
+ public:
+  virtual ~Presenter() = default;
+
+  // Shows a modal message box and returns the button pressed (IDOK, IDYES ...).
+  virtual int ShowMessageBox(const std::string& text, const std::string& title, unsigned flags);
+  // The main window's caption is now text.
+  virtual void CaptionChanged(const std::string& text);
+  // The shell's "Open" of url; false when it could not be started.
+  virtual bool OpenUrl(const std::string& url);
+  // The main window is restored from minimised state / brought to the front.
+  virtual void Restore();
+  virtual void BringToFront();
+};
+
+// Runs the desktop's URL opener ("xdg-open", found on PATH) on url without a shell
+// and waits a short time for its answer. False when url is empty or starts with '-'
+// (it would read as an option), when the opener cannot be started, or when it ends
+// with a failure status. An opener still running after the wait counts as started;
+// it is reaped in the background.
+bool RunUrlOpener(const std::string& url, std::string* error = nullptr);
+
+}  // namespace qmos

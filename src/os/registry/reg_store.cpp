@@ -124,7 +124,6 @@ bool RegStore::Load(const std::string& path, std::string& error) {
   cachedPath_ = path;
   cachedFd_ = fd;
   cachedId_ = id;
-  cachedMode_ = st.st_mode & 07777;
 
   std::string bytes;
   std::string reason;
@@ -195,8 +194,11 @@ bool RegStore::Write(const Change& change, std::string* error) {
   std::string text = FormatRegHeader();
   FormatKeyTree(tree_->Hive(RegRoot::LocalMachine), "HKEY_LOCAL_MACHINE", false, text);
   FormatKeyTree(tree_->Hive(RegRoot::CurrentUser), "HKEY_CURRENT_USER", false, text);
+  // The new file keeps the mode given to the old one.
+  struct stat old {};
+  const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
   int newFd = -1;
-  if (!ReplaceFile(path, text, state_ == State::Loaded ? cachedMode_ : 0644, reason, &newFd)) {
+  if (!ReplaceFile(path, text, mode, reason, &newFd)) {
     DropCache();
     return fail();
   }
@@ -209,7 +211,6 @@ bool RegStore::Write(const Change& change, std::string* error) {
   if (cachedFd_ >= 0) ::close(cachedFd_);
   cachedFd_ = newFd;
   cachedId_ = id;
-  if (state_ == State::Missing) cachedMode_ = 0644;
   state_ = State::Loaded;
   return true;
 }

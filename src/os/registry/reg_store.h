@@ -54,7 +54,6 @@ class RegStore {
   // which keeps the identity check sound.
   int cachedFd_ = -1;
   FileIdentity cachedId_;
-  mode_t cachedMode_ = 0644;
   std::unique_ptr<RegTree> tree_;
   std::string corruptReason_;
 };

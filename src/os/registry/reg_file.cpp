@@ -65,7 +65,8 @@ bool ReadAll(int fd, std::size_t maxBytes, std::string& out, std::string& error)
 }
 
 bool ReadFile(const std::string& path, std::size_t maxBytes, std::string& out, std::string& error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO in the file's place cannot hang the open.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     error = Describe("cannot open", path);
     return false;

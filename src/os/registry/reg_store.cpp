@@ -91,7 +91,8 @@ void RegStore::DropCache() {
 }
 
 bool RegStore::Load(const std::string& path, std::string& error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO in the file's place cannot hang the open.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     if (errno != ENOENT) {
       error = "cannot open the registry file " + path + ": " + std::strerror(errno);

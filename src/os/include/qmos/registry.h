@@ -62,7 +62,8 @@ class RegKey {
   std::optional<RegValue> ReadValue(std::string_view name) const;
   bool ValueExists(std::string_view name) const;
 
-  // Writes create the key again if it was deleted meanwhile.
+  // Writes create the key again if it was deleted meanwhile. Names and texts
+  // holding NUL, CR or LF cannot be kept in the file and are refused (false).
   bool WriteString(std::string_view name, std::string_view value);
   bool WriteDword(std::string_view name, std::uint32_t value);
   bool WriteValue(std::string_view name, const RegValue& value);

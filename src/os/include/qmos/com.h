@@ -47,14 +47,14 @@ struct IClassFactory : IUnknown {
 };
 
 // Class contexts. Only in-process servers exist on this platform.
-inline constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
-inline constexpr DWORD CLSCTX_INPROC_HANDLER = 0x2;
-inline constexpr DWORD CLSCTX_LOCAL_SERVER = 0x4;
-inline constexpr DWORD CLSCTX_REMOTE_SERVER = 0x10;
-inline constexpr DWORD CLSCTX_INPROC = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
-inline constexpr DWORD CLSCTX_SERVER = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER |
+constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
+constexpr DWORD CLSCTX_INPROC_HANDLER = 0x2;
+constexpr DWORD CLSCTX_LOCAL_SERVER = 0x4;
+constexpr DWORD CLSCTX_REMOTE_SERVER = 0x10;
+constexpr DWORD CLSCTX_INPROC = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
+constexpr DWORD CLSCTX_SERVER = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER |
                                        CLSCTX_REMOTE_SERVER;
-inline constexpr DWORD CLSCTX_ALL = CLSCTX_INPROC | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
+constexpr DWORD CLSCTX_ALL = CLSCTX_INPROC | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 
 // The four entry points an in-process server module exports with C linkage:
 //   extern "C" HRESULT DllGetClassObject(REFCLSID, REFIID, void**);

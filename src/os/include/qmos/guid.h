@@ -35,22 +35,26 @@ constexpr bool IsEqualIID(REFIID a, REFIID b) { return IsEqualGUID(a, b); }
 constexpr bool IsEqualCLSID(REFCLSID a, REFCLSID b) { return IsEqualGUID(a, b); }
 constexpr bool operator==(REFGUID a, REFGUID b) { return IsEqualGUID(a, b); }
 
-inline constexpr GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
-inline constexpr IID IID_NULL = GUID_NULL;
-inline constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000,
+// The identifiers below are plain constexpr (one copy per translation unit), not
+// inline variables: GCC emits inline variables as "unique" symbols, and a module
+// holding one can never be unloaded, which would keep CoFreeUnusedLibraries from
+// freeing server modules.
+constexpr GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
+constexpr IID IID_NULL = GUID_NULL;
+constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000,
                                      {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-inline constexpr IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000,
+constexpr IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000,
                                           {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-inline constexpr IID IID_IDispatch = {0x00020400, 0x0000, 0x0000,
+constexpr IID IID_IDispatch = {0x00020400, 0x0000, 0x0000,
                                       {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-inline constexpr IID IID_ITypeInfo = {0x00020401, 0x0000, 0x0000,
+constexpr IID IID_ITypeInfo = {0x00020401, 0x0000, 0x0000,
                                       {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 // The automation marshaler registered as proxy/stub of dual and automation interfaces.
-inline constexpr CLSID CLSID_PSOAInterface = {0x00020424, 0x0000, 0x0000,
+constexpr CLSID CLSID_PSOAInterface = {0x00020424, 0x0000, 0x0000,
                                               {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 // Length of the text form including its braces, without a terminating NUL.
-inline constexpr std::size_t kGuidTextLength = 38;
+constexpr std::size_t kGuidTextLength = 38;
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" with upper-case hex.
 std::string GuidToString(REFGUID guid);

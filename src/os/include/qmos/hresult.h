@@ -29,57 +29,57 @@ using BSTR = OLECHAR*;
 using VARTYPE = std::uint16_t;
 using VARIANT_BOOL = std::int16_t;
 
-inline constexpr VARIANT_BOOL VARIANT_TRUE = -1;
-inline constexpr VARIANT_BOOL VARIANT_FALSE = 0;
+constexpr VARIANT_BOOL VARIANT_TRUE = -1;
+constexpr VARIANT_BOOL VARIANT_FALSE = 0;
 
 namespace detail {
 constexpr HRESULT Code(std::uint32_t value) { return static_cast<HRESULT>(value); }
 }  // namespace detail
 
-inline constexpr HRESULT S_OK = 0;
-inline constexpr HRESULT S_FALSE = 1;
-inline constexpr HRESULT NOERROR = 0;
+constexpr HRESULT S_OK = 0;
+constexpr HRESULT S_FALSE = 1;
+constexpr HRESULT NOERROR = 0;
 
-inline constexpr HRESULT E_NOTIMPL = detail::Code(0x80004001);
-inline constexpr HRESULT E_NOINTERFACE = detail::Code(0x80004002);
-inline constexpr HRESULT E_POINTER = detail::Code(0x80004003);
-inline constexpr HRESULT E_ABORT = detail::Code(0x80004004);
-inline constexpr HRESULT E_FAIL = detail::Code(0x80004005);
-inline constexpr HRESULT E_UNEXPECTED = detail::Code(0x8000FFFF);
-inline constexpr HRESULT E_ACCESSDENIED = detail::Code(0x80070005);
-inline constexpr HRESULT E_HANDLE = detail::Code(0x80070006);
-inline constexpr HRESULT E_OUTOFMEMORY = detail::Code(0x8007000E);
-inline constexpr HRESULT E_INVALIDARG = detail::Code(0x80070057);
+constexpr HRESULT E_NOTIMPL = detail::Code(0x80004001);
+constexpr HRESULT E_NOINTERFACE = detail::Code(0x80004002);
+constexpr HRESULT E_POINTER = detail::Code(0x80004003);
+constexpr HRESULT E_ABORT = detail::Code(0x80004004);
+constexpr HRESULT E_FAIL = detail::Code(0x80004005);
+constexpr HRESULT E_UNEXPECTED = detail::Code(0x8000FFFF);
+constexpr HRESULT E_ACCESSDENIED = detail::Code(0x80070005);
+constexpr HRESULT E_HANDLE = detail::Code(0x80070006);
+constexpr HRESULT E_OUTOFMEMORY = detail::Code(0x8007000E);
+constexpr HRESULT E_INVALIDARG = detail::Code(0x80070057);
 
-inline constexpr HRESULT CLASS_E_NOAGGREGATION = detail::Code(0x80040110);
-inline constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = detail::Code(0x80040111);
-inline constexpr HRESULT REGDB_E_READREGDB = detail::Code(0x80040150);
-inline constexpr HRESULT REGDB_E_WRITEREGDB = detail::Code(0x80040151);
-inline constexpr HRESULT REGDB_E_CLASSNOTREG = detail::Code(0x80040154);
-inline constexpr HRESULT SELFREG_E_TYPELIB = detail::Code(0x80040200);
-inline constexpr HRESULT SELFREG_E_CLASS = detail::Code(0x80040201);
-inline constexpr HRESULT CO_E_NOTINITIALIZED = detail::Code(0x800401F0);
-inline constexpr HRESULT CO_E_CLASSSTRING = detail::Code(0x800401F3);
-inline constexpr HRESULT CO_E_DLLNOTFOUND = detail::Code(0x800401F8);
-inline constexpr HRESULT CO_E_ERRORINDLL = detail::Code(0x800401F9);
+constexpr HRESULT CLASS_E_NOAGGREGATION = detail::Code(0x80040110);
+constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = detail::Code(0x80040111);
+constexpr HRESULT REGDB_E_READREGDB = detail::Code(0x80040150);
+constexpr HRESULT REGDB_E_WRITEREGDB = detail::Code(0x80040151);
+constexpr HRESULT REGDB_E_CLASSNOTREG = detail::Code(0x80040154);
+constexpr HRESULT SELFREG_E_TYPELIB = detail::Code(0x80040200);
+constexpr HRESULT SELFREG_E_CLASS = detail::Code(0x80040201);
+constexpr HRESULT CO_E_NOTINITIALIZED = detail::Code(0x800401F0);
+constexpr HRESULT CO_E_CLASSSTRING = detail::Code(0x800401F3);
+constexpr HRESULT CO_E_DLLNOTFOUND = detail::Code(0x800401F8);
+constexpr HRESULT CO_E_ERRORINDLL = detail::Code(0x800401F9);
 
-inline constexpr HRESULT DISP_E_UNKNOWNINTERFACE = detail::Code(0x80020001);
-inline constexpr HRESULT DISP_E_MEMBERNOTFOUND = detail::Code(0x80020003);
-inline constexpr HRESULT DISP_E_PARAMNOTFOUND = detail::Code(0x80020004);
-inline constexpr HRESULT DISP_E_TYPEMISMATCH = detail::Code(0x80020005);
-inline constexpr HRESULT DISP_E_UNKNOWNNAME = detail::Code(0x80020006);
-inline constexpr HRESULT DISP_E_NONAMEDARGS = detail::Code(0x80020007);
-inline constexpr HRESULT DISP_E_BADVARTYPE = detail::Code(0x80020008);
-inline constexpr HRESULT DISP_E_EXCEPTION = detail::Code(0x80020009);
-inline constexpr HRESULT DISP_E_OVERFLOW = detail::Code(0x8002000A);
-inline constexpr HRESULT DISP_E_BADINDEX = detail::Code(0x8002000B);
-inline constexpr HRESULT DISP_E_BADPARAMCOUNT = detail::Code(0x8002000E);
-inline constexpr HRESULT DISP_E_PARAMNOTOPTIONAL = detail::Code(0x8002000F);
+constexpr HRESULT DISP_E_UNKNOWNINTERFACE = detail::Code(0x80020001);
+constexpr HRESULT DISP_E_MEMBERNOTFOUND = detail::Code(0x80020003);
+constexpr HRESULT DISP_E_PARAMNOTFOUND = detail::Code(0x80020004);
+constexpr HRESULT DISP_E_TYPEMISMATCH = detail::Code(0x80020005);
+constexpr HRESULT DISP_E_UNKNOWNNAME = detail::Code(0x80020006);
+constexpr HRESULT DISP_E_NONAMEDARGS = detail::Code(0x80020007);
+constexpr HRESULT DISP_E_BADVARTYPE = detail::Code(0x80020008);
+constexpr HRESULT DISP_E_EXCEPTION = detail::Code(0x80020009);
+constexpr HRESULT DISP_E_OVERFLOW = detail::Code(0x8002000A);
+constexpr HRESULT DISP_E_BADINDEX = detail::Code(0x8002000B);
+constexpr HRESULT DISP_E_BADPARAMCOUNT = detail::Code(0x8002000E);
+constexpr HRESULT DISP_E_PARAMNOTOPTIONAL = detail::Code(0x8002000F);
 
-inline constexpr HRESULT TYPE_E_REGISTRYACCESS = detail::Code(0x8002801C);
-inline constexpr HRESULT TYPE_E_LIBNOTREGISTERED = detail::Code(0x8002801D);
-inline constexpr HRESULT TYPE_E_ELEMENTNOTFOUND = detail::Code(0x8002802B);
-inline constexpr HRESULT TYPE_E_CANTLOADLIBRARY = detail::Code(0x80029C4A);
+constexpr HRESULT TYPE_E_REGISTRYACCESS = detail::Code(0x8002801C);
+constexpr HRESULT TYPE_E_LIBNOTREGISTERED = detail::Code(0x8002801D);
+constexpr HRESULT TYPE_E_ELEMENTNOTFOUND = detail::Code(0x8002802B);
+constexpr HRESULT TYPE_E_CANTLOADLIBRARY = detail::Code(0x80029C4A);
 
 // A Win32 error code as an HRESULT of FACILITY_WIN32; 0 and negative values pass.
 constexpr HRESULT HRESULT_FROM_WIN32(long error) {

@@ -74,21 +74,21 @@ struct EXCEPINFO {
 };
 
 // Invoke flags.
-inline constexpr WORD DISPATCH_METHOD = 0x1;
-inline constexpr WORD DISPATCH_PROPERTYGET = 0x2;
-inline constexpr WORD DISPATCH_PROPERTYPUT = 0x4;
-inline constexpr WORD DISPATCH_PROPERTYPUTREF = 0x8;
+constexpr WORD DISPATCH_METHOD = 0x1;
+constexpr WORD DISPATCH_PROPERTYGET = 0x2;
+constexpr WORD DISPATCH_PROPERTYPUT = 0x4;
+constexpr WORD DISPATCH_PROPERTYPUTREF = 0x8;
 
-inline constexpr DISPID DISPID_UNKNOWN = -1;
-inline constexpr DISPID DISPID_VALUE = 0;
-inline constexpr DISPID DISPID_PROPERTYPUT = -3;
+constexpr DISPID DISPID_UNKNOWN = -1;
+constexpr DISPID DISPID_VALUE = 0;
+constexpr DISPID DISPID_PROPERTYPUT = -3;
 
-inline constexpr LCID LOCALE_USER_DEFAULT = 0x400;
-inline constexpr LCID LOCALE_SYSTEM_DEFAULT = 0x800;
+constexpr LCID LOCALE_USER_DEFAULT = 0x400;
+constexpr LCID LOCALE_SYSTEM_DEFAULT = 0x800;
 
 // VariantChangeType flags.
-inline constexpr USHORT VARIANT_NOVALUEPROP = 0x1;
-inline constexpr USHORT VARIANT_ALPHABOOL = 0x2;
+constexpr USHORT VARIANT_NOVALUEPROP = 0x1;
+constexpr USHORT VARIANT_ALPHABOOL = 0x2;
 
 void VariantInit(VARIANT* v);
 // Frees what the variant owns (BSTR, interface reference; nothing for VT_BYREF) and

@@ -67,6 +67,8 @@ class RegKey {
   bool WriteDword(std::string_view name, std::uint32_t value);
   bool WriteValue(std::string_view name, const RegValue& value);
   bool DeleteValue(std::string_view name);  // false when it did not exist
+  // Deletes every value of the key in one write. False when the key is missing.
+  bool DeleteAllValues();
 
   // Names as stored (original case), in the order they were created.
   std::vector<std::string> SubKeyNames() const;
@@ -97,6 +99,9 @@ struct RegFullName {
   std::string path;  // may be empty: the hive itself
 };
 std::optional<RegFullName> ParseRegKeyName(std::string_view fullName);
+// Like ParseRegKeyName but keeps HKEY_CLASSES_ROOT names as RegRoot::ClassesRoot
+// (for showing names the way the user typed them).
+std::optional<RegFullName> SplitRegKeyName(std::string_view fullName);
 std::string FormatRegKeyName(RegRoot root, std::string_view path);
 
 // Applies a .reg file (version 5, UTF-16LE with byte-order mark or UTF-8, or
@@ -106,5 +111,10 @@ bool RegImportFile(const std::string& regFile, std::string& error);
 // Writes the key and everything below it as a UTF-8 version 5 .reg file.
 bool RegExportKey(RegRoot root, std::string_view path, const std::string& regFile,
                   std::string& error);
+
+// True when the registry file is missing (an empty registry) or can be read and
+// parsed; otherwise false with the reason (for instance the line of a syntax
+// error). While the file cannot be parsed, reads find nothing and writes fail.
+bool RegCheckFile(std::string& error);
 
 }  // namespace qmos

@@ -1,0 +1,25 @@
+// qmreg: the registry editor of the command line, with the verbs and switches
+// of reg.exe, working on the registry file of this platform.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "command_line.h"
+#include "commands.h"
+#include "qmos/registry.h"
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  qmreg::CommandLine line;
+  std::string error;
+  if (!qmreg::ParseCommandLine(args, line, error)) {
+    std::cerr << "ERROR: " << error << "\nType \"qmreg /?\" for usage.\n";
+    return 1;
+  }
+  if (line.help) {
+    std::cout << qmreg::UsageText();
+    return 0;
+  }
+  if (line.registry) qmos::SetRegistryFile(*line.registry);
+  return qmreg::RunCommand(line, std::cin, std::cout, std::cerr);
+}

@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <optional>
+#include <stdexcept>
+#include <string>
 
 namespace qmos {
 
@@ -20,7 +23,9 @@ struct Application::SyncCall {
   std::condition_variable changed;
   State state = State::Pending;
   const std::function<void()>* fn = nullptr;  // the caller's; it waits until Done
-  std::exception_ptr error;
+  // What the function threw, as text. Only the text crosses threads: the exception
+  // object itself is made and freed on the main thread.
+  std::optional<std::string> error;
 };
 
 namespace {
@@ -103,7 +108,7 @@ bool Application::Synchronize(const std::function<void()>& fn) {
     return call->state == SyncCall::State::Done || call->state == SyncCall::State::Cancelled;
   });
   if (call->state == SyncCall::State::Cancelled) return false;
-  if (call->error) std::rethrow_exception(call->error);
+  if (call->error) throw std::runtime_error(*call->error);
   return true;
 }
 
@@ -124,11 +129,13 @@ int Application::ProcessMessages() {
         if (call.state != SyncCall::State::Pending) continue;
         call.state = SyncCall::State::Running;
       }
-      std::exception_ptr error;
+      std::optional<std::string> error;
       try {
         (*call.fn)();
+      } catch (const std::exception& e) {
+        error = e.what();
       } catch (...) {
-        error = std::current_exception();
+        error = "unknown exception";
       }
       {
         std::lock_guard<std::mutex> lock(call.mutex);

@@ -45,8 +45,8 @@ class Application {
   // the queue is no longer served.
   bool Post(std::function<void()> fn);
   // Runs fn on the main thread and waits until it has run: inline when called on the
-  // main thread, otherwise through the queue. An exception thrown by fn is raised
-  // again in the caller. Waits as long as it takes the main thread to get to it,
+  // main thread, otherwise through the queue. An exception thrown by fn on the main
+  // thread reaches a waiting worker as a std::runtime_error with its message. Waits as long as it takes the main thread to get to it,
   // except that it returns false without running fn when the queue is no longer
   // served (before or while waiting).
   bool Synchronize(const std::function<void()>& fn);

@@ -4,7 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <regex>
+#include <cctype>
+#include <cstdio>
 #include <thread>
 #include <vector>
 
@@ -17,12 +18,23 @@ using ::testing::StartsWith;
 
 constexpr std::size_t kStamp = 21;
 constexpr std::size_t kWarning = kStamp + 65;
-const std::regex kStampPattern(R"(\[\d\d/\d\d \d\d:\d\d:\d\d\.\d\d\d\] )");
+
+// "[dd/dd dd:dd:dd.ddd] " with digits where d stands.
+bool IsStamp(std::string_view text) {
+  constexpr std::string_view kShape = "[dd/dd dd:dd:dd.ddd] ";
+  if (text.size() != kShape.size()) return false;
+  for (std::size_t i = 0; i < kShape.size(); ++i) {
+    const bool ok = kShape[i] == 'd' ? std::isdigit(static_cast<unsigned char>(text[i])) != 0
+                                     : text[i] == kShape[i];
+    if (!ok) return false;
+  }
+  return true;
+}
 
 // The stamp-free text at offset in content, up to its line feed.
 std::string LineAt(const std::string& content, std::size_t offset) {
   if (offset + kStamp > content.size()) return "<past end>";
-  if (!std::regex_match(content.substr(offset, kStamp), kStampPattern)) return "<no stamp>";
+  if (!IsStamp(std::string_view(content).substr(offset, kStamp))) return "<no stamp>";
   const std::size_t end = content.find('\n', offset);
   return content.substr(offset + kStamp, end - offset - kStamp);
 }
@@ -232,12 +244,16 @@ TEST_F(TraceLog, ManyThreadsNeverInterleaveEvenWhileTheLogIsClosedAndReopened) {
   std::vector<int> next(kThreads, 0);
   std::string line;
   int count = 0;
-  const std::regex pattern(R"(\[\d\d/\d\d \d\d:\d\d:\d\d\.\d\d\d\] thread (\d) line (\d\d\d) padding padding)");
   while (std::getline(in, line)) {
-    std::smatch match;
-    ASSERT_TRUE(std::regex_match(line, match, pattern)) << line;
-    const int t = std::stoi(match[1]);
-    EXPECT_EQ(std::stoi(match[2]), next[t]++);  // each thread's lines in its order
+    ASSERT_GE(line.size(), kStamp) << line;
+    ASSERT_TRUE(IsStamp(std::string_view(line).substr(0, kStamp))) << line;
+    int t = -1;
+    int i = -1;
+    char tail[32] = {};
+    ASSERT_EQ(std::sscanf(line.c_str() + kStamp, "thread %d line %d %31[a-z ]", &t, &i, tail), 3) << line;
+    ASSERT_TRUE(t >= 0 && t < kThreads) << line;
+    EXPECT_EQ(std::string(tail), "padding padding") << line;
+    EXPECT_EQ(i, next[t]++);  // each thread's lines in its order
     ++count;
   }
   EXPECT_EQ(count, kThreads * kLines);

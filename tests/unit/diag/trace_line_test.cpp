@@ -30,31 +30,17 @@ TEST(TraceLine, StampIsMonthDayAndTimeToTheMillisecond) {
             "[03/05 09:07:03.045] Warning:Log file is FULL and existing logs are being re-written!\n");
 }
 
-TEST(TraceLine, AppendsUntilTheLineWouldReachTheLimit) {
-  // 990 + 9 = 999 stays below 1000; 990 + 10 reaches it.
+TEST(TraceLine, WrapStartsWhenTheLineWouldReachTheLimit) {
+  // 990 + 9 stays below 1000; 990 + 10 reaches it and goes to the saved position.
   EXPECT_FALSE(PlaceTraceLine(990, 9, 1000, 500).wrap);
   auto placement = PlaceTraceLine(990, 10, 1000, 500);
-  EXPECT_TRUE(placement.wrap);
-  EXPECT_EQ(placement.offset, 500);
-  EXPECT_FALSE(placement.warning);
-}
-
-TEST(TraceLine, PositionOutsideTheFileStartsOverBehindAWarning) {
-  for (std::int32_t position : {0, 990, 5000, -1, INT32_MIN}) {
-    auto placement = PlaceTraceLine(990, 30, 1000, position);
-    EXPECT_TRUE(placement.wrap);
-    EXPECT_EQ(placement.offset, 0) << position;
-    EXPECT_TRUE(placement.warning) << position;
-  }
-  // A file far past the limit (made by someone else) wraps as well.
-  EXPECT_TRUE(PlaceTraceLine(std::int64_t{1} << 40, 1, 1000, 10).wrap);
-}
-
-TEST(TraceLine, NextPositionRestartsAtTheLimit) {
+  EXPECT_TRUE(placement.wrap && placement.offset == 500 && !placement.warning);
+  // A file far past the limit (made by someone else) wraps as well, and a position
+  // at or past the end or negative starts over behind a warning.
+  placement = PlaceTraceLine(std::int64_t{1} << 40, 1, 1000, INT32_MIN);
+  EXPECT_TRUE(placement.wrap && placement.offset == 0 && placement.warning);
   EXPECT_EQ(NextTracePosition(999, 1000), 999);
-  EXPECT_EQ(NextTracePosition(1000, 1000), 0);
   EXPECT_EQ(NextTracePosition(std::int64_t{1} << 33, 1000), 0);
-  EXPECT_EQ(NextTracePosition(-1, 1000), 0);
 }
 
 }  // namespace

@@ -181,6 +181,7 @@ void PluginThread::Execute() {
   if (!State().PluginTerminating) {
     Trace("PluginThread::Execute(): Disconnected from the multiplexor, thread exiting");
   }
+  ReleaseTlsThreadState();
   // The last two acts: whoever waits for our end may now let the plug-in go.
   if (const std::shared_ptr<qmos::Event> ended = State().PluginThreadTerminatedEvent()) ended->Set();
   State().ClearPluginThread(this);

@@ -90,6 +90,9 @@ class PluginThread : public qmos::TThread {
   bool ConnectToMultiplexor();
   bool AttemptConnection();
   void FreeContext();
+  // Frees the TLS library's state of the calling thread (its error queue and random
+  // generators), which would otherwise wait for the thread's exit.
+  static void ReleaseTlsThreadState();
 
   // The loop's waits.
   void KeepAlive();

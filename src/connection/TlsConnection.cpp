@@ -127,7 +127,6 @@ TlsConnection::TlsConnection(ssl_st* ssl, qmos::Socket socket)
 
 TlsConnection::~TlsConnection() {
   SSL_free(ssl_);  // frees the BIO; the socket closes after this body
-  ERR_clear_error();
 }
 
 qmos::WaitStatus TlsConnection::WaitFor(bool writable, std::uint32_t ms) const {

@@ -5,6 +5,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <openssl/bio.h>
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
@@ -137,6 +138,8 @@ int PluginThread::verify_callback(int preverify_ok, x509_store_ctx_st* store) {
   }
   return preverify_ok;
 }
+
+void PluginThread::ReleaseTlsThreadState() { OPENSSL_thread_stop(); }
 
 void PluginThread::FreeContext() {
   std::shared_ptr<ssl_ctx_st> ctx;  // freed after the lock is left

@@ -57,6 +57,8 @@ class SupervisorTest : public ::testing::Test {
       vantiro::State().MultiplexorAddressEvent()->Set();
       EXPECT_TRUE(thread_->WaitFor(20000));
       thread_.reset();
+      // The thread procedure lets go of the object after Execute: wait for that too.
+      EXPECT_TRUE(WaitUntil([] { return qmos::TThread::RunningCount() == 0; }));
     }
     vantiro::State().SetPluginThread(nullptr);
     vantiro::State().hostCallback = nullptr;

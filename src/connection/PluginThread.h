@@ -2,6 +2,11 @@
 // host for the multiplexor's address, connects over TLS, keeps the connection alive
 // and, after a drop, starts over or ends. It is also the gateway through which the
 // other threads reach the host: settings and queue publications.
+//
+// Threads: Execute runs on the supervisor's own thread; the host's thread, the
+// writer, the reader and the dialog threads call the public operations at any time.
+// Flags are atomics, texts and the connection references are guarded by a mutex
+// that is never held while calling the host or waiting.
 #pragma once
 
 #include <atomic>
@@ -10,8 +15,13 @@
 #include <mutex>
 #include <string>
 
+#include "qmos/event.h"
 #include "qmos/hresult.h"
 #include "qmos/thread.h"
+
+struct bio_st;
+struct ssl_ctx_st;
+struct x509_store_ctx_st;
 
 namespace quillmere {
 struct IQMViewerBase;
@@ -32,6 +42,8 @@ class PluginThread : public qmos::TThread {
   // multiplexorAddressEvent is set.
   void SetMultiplexorAddress(const std::string& address);
   void SetMultiplexorPort(std::uint16_t port);
+  std::string MultiplexorAddress() const;
+  std::uint16_t MultiplexorPort() const { return port_.load(); }
 
   // Host access. GetHostData yields the empty text when the host has no value.
   std::string GetHostData(const std::string& key);
@@ -43,17 +55,78 @@ class PluginThread : public qmos::TThread {
   void AbortConnection();
   void RetryConnection();
 
+  // Takes the connection down: sends the TLS close notice, shuts the socket down
+  // (waking any thread blocked on it) and drops the supervisor's references to the
+  // connection and the TLS context. Callable from any thread.
+  void Disconnect();
+
+  // The standing connection, or null: the writer and the reader each keep a
+  // reference for as long as they use it.
+  std::shared_ptr<TlsConnection> Connection() const;
+
+  // The login and the keep-alive packets. The writer that carries packets to the
+  // multiplexor is not part of this build, so they send nothing yet.
+  void sendHELLO();
+  void sendHEARTBEAT();
+
   std::int32_t lastConnectResult() const { return lastConnectResult_.load(); }
   bool connected() const { return connected_.load(); }
+  bool retryConnection() const { return retryConnection_.load(); }
+  bool aborting() const { return aborting_.load(); }
+  // How often this supervisor initialised the TLS library (once, after its first
+  // attempt; diagnostics).
+  int libraryInitCount() const { return libraryInitCount_.load(); }
 
  protected:
   void Execute() override;
+  // Wakes the one-second sleeps of the keep-alive loop and the pause.
+  void TerminatedSet() override;
 
  private:
-  // ... fields and the TLS operations (GetCACertificate, initialize_ctx,
-  // ConnectToMultiplexor, Disconnect) are the implementation's.
+  // The TLS connection.
+  void GetCACertificate();
+  ssl_ctx_st* initialize_ctx(const std::string& path);
+  static int verify_callback(int preverify_ok, x509_store_ctx_st* store);
+  bool ConnectToMultiplexor();
+  bool AttemptConnection();
+  void FreeContext();
+
+  // The loop's waits.
+  void KeepAlive();
+  void Pause();
+  void Nap(std::int64_t ms);
+  bool StopRequested() const;
+
+  // The writer and the reader of a connection. Neither exists in this build: no
+  // worker is ever recorded, so these do nothing and a standing connection idles in
+  // the keep-alive loop.
+  bool HasWriter() const { return false; }
+  void ForgetWorkersOfEarlierPass() {}  // loop step 2: stop and forget, no waiting
+  void StartWorkers() {}                // loop step 8
+  void StopWorkersAtEnd() {}            // termination steps 1 to 3
+  void ForgetReader() {}                // set its terminate flag, forget it
+  void ForgetWriter() {}                // set its terminate flag, forget it, wake it
+  void StopWriterForRetry() {}          // also purge its queue and the sent packets
+
   std::atomic<std::int32_t> lastConnectResult_{0};
+  quillmere::IQMViewerBase* const hostCallback_;
+
+  mutable std::mutex mutex_;  // guards the fields below it up to the flags
+  std::string address_;
+  std::string caCertificate_;
+  std::shared_ptr<ssl_ctx_st> ctx_;
+  std::shared_ptr<TlsConnection> connection_;
+
+  std::atomic<std::uint16_t> port_{0};
   std::atomic<bool> connected_{false};
+  std::atomic<bool> retryConnection_{true};
+  std::atomic<bool> aborting_{false};
+
+  // Supervisor thread only: its presence marks the TLS library initialised.
+  bio_st* errorBio_ = nullptr;
+  std::atomic<int> libraryInitCount_{0};
+
+  std::shared_ptr<qmos::Event> wake_;  // set by TerminatedSet
 };
 
 }  // namespace vantiro

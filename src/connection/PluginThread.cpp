@@ -1,0 +1,235 @@
+// The supervisor's loop, its host access and its connection control. The TLS
+// operations (certificate, context, connect, disconnect) are in multiplexor_connect.cpp.
+#include "connection/PluginThread.h"
+
+#include <utility>
+
+#include "connection/TlsConnection.h"
+#include "diag/trace_log.h"
+#include "plugin/process_state.h"
+#include "qmos/bstr.h"
+#include "qmos/clock.h"
+#include "qmos/time_scale.h"
+#include "quillmere/qm_viewer.h"
+
+namespace vantiro {
+
+namespace {
+
+// How long the supervisor waits for the host's answer to a service lookup.
+constexpr std::int64_t kLookupWaitMs = 15000;
+// The keep-alive loop's tick and the pause's step.
+constexpr std::int64_t kTickMs = 1000;
+// Keep-alive points and the pause, in whole (scaled) seconds.
+constexpr std::int64_t kHeartbeatSeconds = 15;
+constexpr std::int64_t kOutstandingCheckSeconds = 50;
+constexpr std::int64_t kPauseSeconds = 10;
+
+constexpr const char* kLookupQueue = "service_lookup_request";
+constexpr const char* kLoggedOutQueue = "mc_logged_out";
+
+// Monotonic time in whole seconds of the time scale: one such second lasts
+// ScaledMs(1000) milliseconds.
+std::int64_t ScaledSeconds() { return qmos::MonotonicMs() / qmos::ScaledMs(kTickMs); }
+
+}  // namespace
+
+PluginThread::PluginThread(quillmere::IQMViewerBase* hostCallback)
+    : hostCallback_(hostCallback), wake_(qmos::Event::Create()) {
+  SetFreeOnTerminate(true);
+  State().SetSomethingToWriteEvent(qmos::Event::Create());
+  State().LoginAuthenticated = false;
+}
+
+// ~PluginThread is in multiplexor_connect.cpp, next to the TLS state it frees.
+
+void PluginThread::SetMultiplexorAddress(const std::string& address) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  address_ = address;
+}
+
+void PluginThread::SetMultiplexorPort(std::uint16_t port) { port_.store(port); }
+
+std::string PluginThread::MultiplexorAddress() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return address_;
+}
+
+std::shared_ptr<TlsConnection> PluginThread::Connection() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return connection_;
+}
+
+// ---------------------------------------------------------------------------
+// Host access. The BSTRs we make are ours and freed on return; the one the host
+// hands back from GetData is the caller's (ours) to free.
+
+std::string PluginThread::GetHostData(const std::string& key) {
+  if (hostCallback_ == nullptr) return std::string();
+  qmos::Bstr name(key);
+  qmos::Bstr value;
+  const qmos::HRESULT hr = hostCallback_->GetData(name.Get(), value.Out());
+  if (hr != qmos::S_OK) return std::string();
+  return value.Utf8();
+}
+
+qmos::HRESULT PluginThread::PutHostData(const std::string& key, const std::string& value) {
+  if (hostCallback_ == nullptr) return qmos::E_POINTER;
+  qmos::Bstr name(key);
+  qmos::Bstr data(value);
+  return hostCallback_->PutData(name.Get(), data.Get());
+}
+
+void PluginThread::PublishToHost(const std::string& queue, const std::string& data) {
+  if (hostCallback_ == nullptr) return;
+  qmos::Bstr name(queue);
+  qmos::Bstr text(data);
+  hostCallback_->Publish(name.Get(), text.Get());  // the result is not used
+}
+
+// ---------------------------------------------------------------------------
+// The supervisor's loop.
+
+bool PluginThread::StopRequested() const { return Terminated() || State().PluginTerminating; }
+
+void PluginThread::TerminatedSet() { wake_->Set(); }
+
+void PluginThread::Nap(std::int64_t ms) {
+  if (Terminated()) return;
+  wake_->WaitFor(static_cast<std::uint32_t>(ms));
+}
+
+void PluginThread::Pause() {
+  const std::int64_t start = ScaledSeconds();
+  while (!Terminated() && ScaledSeconds() - start < kPauseSeconds) Nap(qmos::ScaledMs(kTickMs));
+}
+
+void PluginThread::KeepAlive() {
+  std::int64_t heartbeatFrom = ScaledSeconds();
+  std::int64_t checkFrom = heartbeatFrom;
+  while (!Terminated() && connected_) {
+    Nap(qmos::ScaledMs(kTickMs));
+    const std::int64_t now = ScaledSeconds();
+    if (now - heartbeatFrom >= kHeartbeatSeconds) {
+      sendHEARTBEAT();
+      heartbeatFrom = ScaledSeconds();
+    }
+    if (now - checkFrom >= kOutstandingCheckSeconds) {
+      Trace("PluginThread::Execute(): CheckOutStandPackets ignored");
+      checkFrom = ScaledSeconds();
+    }
+  }
+}
+
+void PluginThread::Execute() {
+  const int threadId = static_cast<int>(ThreadID());
+  while (!Terminated() && retryConnection_ && !State().PluginTerminating) {
+    const std::shared_ptr<qmos::Event> addressEvent = State().MultiplexorAddressEvent();
+    if (addressEvent) addressEvent->Reset();
+    PublishToHost(kLookupQueue, "service_name:multiplexor\nforced:1\n");
+
+    ForgetWorkersOfEarlierPass();
+
+    bool signalled = false;
+    if (addressEvent) {
+      signalled = addressEvent->WaitFor(static_cast<std::uint32_t>(qmos::ScaledMs(kLookupWaitMs))) ==
+                  qmos::WaitResult::Signalled;
+    } else {
+      Nap(qmos::ScaledMs(kLookupWaitMs));  // nobody can announce an address
+    }
+    if (Terminated()) {
+      Trace("Thread ID = %i : PluginThread::Execute(): We were terminated, but after we'd timed "
+            "out waiting for a signal",
+            threadId);
+      break;
+    }
+    if (!signalled) {
+      Trace("Thread ID = %i : PluginThread::Execute(): We timed out waiting for a signal, time "
+            "to loop",
+            threadId);
+      continue;
+    }
+
+    Trace("PluginThread::Execute(): About to connect to the multiplexor");
+    if (StopRequested()) break;
+
+    if (!ConnectToMultiplexor()) {
+      if (lastConnectResult_ == -1) {
+        Pause();
+        if (Terminated()) break;
+      }
+      continue;
+    }
+    connected_ = true;
+
+    StartWorkers();
+    if (!Terminated()) sendHELLO();
+
+    KeepAlive();
+
+    Trace("PluginThread::Execute(): Terminated=%d connected=%d retryConnection=%d",
+          Terminated() ? 1 : 0, connected_ ? 1 : 0, retryConnection_ ? 1 : 0);
+    Trace("%s", retryConnection_
+                    ? "PluginThread::Execute(): The connection is down.  Will reestablish"
+                    : "PluginThread::Execute(): The connection is down.  Will NOT reestablish");
+    if (retryConnection_ && !Terminated()) Pause();
+  }
+
+  Trace("PluginThread::Execute(): Starting thread termination");
+  StopWorkersAtEnd();
+  if (connected_ && !State().PluginTerminating) Disconnect();
+  if (!State().PluginTerminating) {
+    Trace("PluginThread::Execute(): Disconnected from the multiplexor, thread exiting");
+  }
+  // The last two acts: whoever waits for our end may now let the plug-in go.
+  if (const std::shared_ptr<qmos::Event> ended = State().PluginThreadTerminatedEvent()) ended->Set();
+  State().ClearPluginThread(this);
+}
+
+// ---------------------------------------------------------------------------
+// Connection control, called from any thread.
+
+void PluginThread::multiplexorConnectionDown(int reason) {
+  Trace("PluginThread::multiplexorConnectionDown(): Connection down");
+  if (Terminated()) return;
+  PublishToHost(kLoggedOutQueue, "");
+  if (reason != 1) ForgetReader();  // a reader that found the end ends by itself
+  if (!HasWriter()) return;
+  if (reason != 2) ForgetWriter();  // a writer that failed ends by itself
+  RetryConnection();
+}
+
+void PluginThread::RetryConnection() {
+  Trace("PluginThread::RetryConnection(): At start");
+  if (aborting_) {
+    Trace("PluginThread::RetryConnection(): The thread is aborting, so ignoring retry");
+    return;
+  }
+  ForgetReader();
+  StopWriterForRetry();
+  if (State().PluginTerminating) return;
+  Disconnect();
+  State().LoginAuthenticated = false;
+  connected_ = false;
+  aborting_ = false;
+  retryConnection_ = true;
+}
+
+void PluginThread::AbortConnection() {
+  Trace("PluginThread::AbortConnection(): At start");
+  PublishToHost(kLoggedOutQueue, "reason:abort\n");
+  State().LoginAuthenticated = false;
+  aborting_ = true;
+  retryConnection_ = false;
+  Terminate();
+}
+
+// ---------------------------------------------------------------------------
+// Packets. The writer that carries them is not part of this build: with no writer
+// recorded, a packet is dropped before it is built.
+
+void PluginThread::sendHELLO() {}
+
+void PluginThread::sendHEARTBEAT() {}
+
+}  // namespace vantiro

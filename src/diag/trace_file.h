@@ -1,0 +1,30 @@
+// Writing one line to the trace file: the file is opened, written, flushed and
+// closed for every line, so no handle stays open between lines.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "qmos/clock.h"
+
+namespace vantiro {
+
+// The size limit in force and the place of the next wrapped line; the write
+// updates the position.
+struct TraceFileState {
+  std::int32_t maxSize = 0;
+  std::int32_t writePosition = 0;
+};
+
+// Appends (or, once the limit is reached, overwrites from the write position) the
+// line stamp-of-time + text + line feed in the file at filePath (a path of this
+// system). A file that cannot be opened or created loses the line; a write error
+// drops the rest of the piece being written.
+void WriteTraceFileLine(const std::string& filePath, const qmos::LocalTime& time,
+                        std::string_view text, TraceFileState& state);
+
+// Deletes the trace file; a missing file is no error.
+void DeleteTraceFile(const std::string& filePath);
+
+}  // namespace vantiro

@@ -1,0 +1,167 @@
+// The supervisor against a fake host and loopback TLS peers, with every wait scaled
+// down (15 s lookup waits become 150 ms).
+#include <gtest/gtest.h>
+
+#include "connection/TlsConnection.h"
+#include "qmos/clock.h"
+#include "supervisor_fixture.h"
+#include "tls_test_server.h"
+
+namespace connection_test {
+namespace {
+
+const std::string kLookup = "service_name:multiplexor\nforced:1\n";
+const std::string kAbort = "reason:abort\n";
+const std::string kEmpty;
+
+TEST_F(SupervisorTest, LooksUpAgainWhileUnansweredAndEndsOnTerminate) {
+  Start();
+  EXPECT_FALSE(vantiro::State().LoginAuthenticated);
+  EXPECT_TRUE(vantiro::State().SomethingToWriteEvent());
+  ASSERT_TRUE(WaitUntil([&] { return host_.Count("service_lookup_request", &kLookup) >= 3; }));
+  const std::string tid = std::to_string(thread_->ThreadID());
+  EXPECT_TRUE(Traced("Thread ID = " + tid +
+                     " : PluginThread::Execute(): We timed out waiting for a signal, time to loop"));
+
+  EXPECT_GE(TerminateLikePlugin(), 0);
+  EXPECT_EQ(host_.Count("mc_logged_out", &kAbort), 1);
+  EXPECT_TRUE(Traced("Thread ID = " + tid +
+                     " : PluginThread::Execute(): We were terminated, but after we'd timed out waiting "
+                     "for a signal"));
+  EXPECT_TRUE(Traced("PluginThread::Execute(): Starting thread termination"));
+  // Ending while the plug-in terminates: no closing line, the reference is cleared.
+  EXPECT_FALSE(Traced("thread exiting"));
+  EXPECT_TRUE(WaitUntil([] { return vantiro::State().GetPluginThread() == nullptr; }));
+  EXPECT_FALSE(Traced("About to connect"));
+}
+
+TEST_F(SupervisorTest, ConnectsWithTheCaFileAndRetriesAfterADrop) {
+  TestPki pki(dir_, "good", "Test CA");
+  TlsTestServer server(pki);
+  SetCaFile(pki.caFile);
+  AnswerLookups("127.0.0.1", server.Port());
+  Start();
+  ASSERT_TRUE(WaitUntil([&] { return thread_->connected() && server.Handshakes() == 1; }));
+  EXPECT_TRUE(Traced("PluginThread::GetCACertificate(): caCertificate=[C:" + qmos::ToWindowsPath(pki.caFile) + "]"));
+  EXPECT_TRUE(Traced("PluginThread::initialize_ctx(): SSL_CTX_load_verify_locations() returned successfully"));
+  EXPECT_TRUE(Traced("PluginThread::ConnectToMultiplexor(): After calling inet_addr(127.0.0.1)"));
+  EXPECT_TRUE(Traced("PluginThread::ConnectToMultiplexor(): Connected OK"));
+  EXPECT_EQ(thread_->lastConnectResult(), 0);
+  ASSERT_TRUE(thread_->Connection());
+
+  // A retry takes the connection down at once, pauses and connects anew; the TLS
+  // library is initialised once for this supervisor all the same.
+  vantiro::State().LoginAuthenticated = true;
+  thread_->RetryConnection();
+  EXPECT_FALSE(vantiro::State().LoginAuthenticated);
+  EXPECT_FALSE(thread_->Connection());
+  EXPECT_TRUE(WaitUntil([&] { return server.PeerClosed() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return server.Handshakes() == 2 && thread_->connected(); }));
+  EXPECT_TRUE(Traced("PluginThread::Execute(): Terminated=0 connected=0 retryConnection=1"));
+  EXPECT_TRUE(Traced("PluginThread::Execute(): The connection is down.  Will reestablish"));
+  EXPECT_EQ(thread_->libraryInitCount(), 1);
+
+  // An abort outside the plug-in's shutdown: no retry, the connection is closed
+  // and the closing line written.
+  thread_->AbortConnection();
+  thread_->RetryConnection();
+  EXPECT_TRUE(Traced("PluginThread::RetryConnection(): The thread is aborting, so ignoring retry"));
+  EXPECT_FALSE(thread_->retryConnection());
+  ASSERT_TRUE(thread_->WaitFor(20000));
+  EXPECT_TRUE(Traced("PluginThread::Execute(): Disconnected from the multiplexor, thread exiting"));
+  EXPECT_TRUE(WaitUntil([&] { return server.PeerClosed() == 2; }));
+  EXPECT_EQ(host_.Count("mc_logged_out", &kAbort), 1);
+}
+
+TEST_F(SupervisorTest, WithoutACaFileAnyServerIsAcceptedAndANameIsResolved) {
+  TestPki pki(dir_, "any", "Some CA");
+  TlsTestServer server(pki);
+  AnswerLookups("localhost  ", server.Port());
+  Start();
+  ASSERT_TRUE(WaitForTrace("PluginThread::ConnectToMultiplexor(): Connected OK"));
+  EXPECT_TRUE(Traced("PluginThread::GetCACertificate(): caCertificate=[]"));
+  EXPECT_TRUE(Traced("PluginThread::initialize_ctx(): SSL initialization failure - Trust file [] not available!"));
+  EXPECT_TRUE(Traced("PluginThread::initialize_ctx(): Skipping verification callback"));
+  EXPECT_TRUE(Traced("PluginThread::ConnectToMultiplexor(): After calling gethostbyname(localhost)\n"));
+
+  // Terminating while connected ends at once and leaves the socket to the last holder.
+  EXPECT_GE(TerminateLikePlugin(), 0);
+  EXPECT_EQ(host_.Count("mc_logged_out", &kAbort), 1);
+}
+
+TEST_F(SupervisorTest, AServerOfAnotherCaIsRefusedAndTheRetryWaitsForThePause) {
+  TestPki trusted(dir_, "trusted", "Trusted CA");
+  TestPki foreign(dir_, "foreign", "Foreign CA");
+  TlsTestServer server(foreign);
+  SetCaFile(trusted.caFile);
+  std::vector<std::int64_t> lookups;  // when each lookup was published
+  std::mutex mutex;
+  AnswerLookups("127.0.0.1", server.Port());
+  auto answer = host_.onPublish;
+  host_.onPublish = [&, answer](const std::string& queue) {
+    if (queue == "service_lookup_request") {
+      std::lock_guard<std::mutex> guard(mutex);
+      lookups.push_back(qmos::MonotonicMs());
+    }
+    answer(queue);
+  };
+  Start();
+  ASSERT_TRUE(WaitUntil([&] {
+    std::lock_guard<std::mutex> guard(mutex);
+    return lookups.size() >= 2;
+  }));
+  EXPECT_TRUE(Traced("verify_callback(): SSL handshake problem with certificate from [/CN=Foreign CA]"));
+  EXPECT_TRUE(Traced("PluginThread::ConnectToMultiplexor(): SSL connection failed SSL Error = "));
+  EXPECT_TRUE(Traced("certificate verify failed"));
+  EXPECT_EQ(thread_->lastConnectResult(), -1);
+  EXPECT_FALSE(thread_->connected());
+  {
+    std::lock_guard<std::mutex> guard(mutex);
+    EXPECT_GE(lookups[1] - lookups[0], qmos::ScaledMs(9000));  // the pause lies between
+  }
+  EXPECT_EQ(thread_->libraryInitCount(), 1);
+  EXPECT_GE(TerminateLikePlugin(), 0);
+}
+
+TEST_F(SupervisorTest, ANameStartingWithABlankFailsAtConnect) {
+  SilentListener listener;  // a port where nothing would answer a handshake
+  AnswerLookups(" localhost", listener.Port());
+  Start();
+  ASSERT_TRUE(WaitForTrace("PluginThread::ConnectToMultiplexor(): connect() failed, LastError = "));
+  EXPECT_TRUE(Traced("PluginThread::ConnectToMultiplexor(): After calling inet_addr( localhost)"));
+  EXPECT_EQ(thread_->lastConnectResult(), -1);
+  EXPECT_GE(TerminateLikePlugin(), 0);
+}
+
+TEST_F(SupervisorTest, AHandshakeThatNeverCompletesTimesOut) {
+  SilentListener listener;
+  AnswerLookups("127.0.0.1", listener.Port());
+  Start();
+  ASSERT_TRUE(WaitForTrace("PluginThread::ConnectToMultiplexor(): SSL connection Error String = the handshake timed out")) << TraceText();
+  EXPECT_EQ(thread_->lastConnectResult(), -1);
+  EXPECT_GE(TerminateLikePlugin(), 0);
+}
+
+TEST_F(SupervisorTest, ConnectionDownPublishesLoggedOutOnceAndNothingOnceTerminated) {
+  Start();
+  thread_->multiplexorConnectionDown(1);
+  EXPECT_EQ(host_.Count("mc_logged_out", &kEmpty), 1);
+  EXPECT_TRUE(Traced("PluginThread::multiplexorConnectionDown(): Connection down"));
+  thread_->Terminate();
+  thread_->multiplexorConnectionDown(2);
+  EXPECT_EQ(host_.Count("mc_logged_out"), 1);
+}
+
+TEST_F(SupervisorTest, HostAccessConvertsTextsAndReadsFailuresAsEmpty) {
+  vantiro::PluginThread supervisor(&host_);  // never started
+  host_.SetData("mc_profile", "4711 \xC3\xA9");
+  EXPECT_EQ(supervisor.GetHostData("mc_profile"), "4711 \xC3\xA9");
+  EXPECT_EQ(supervisor.GetHostData("missing"), "");  // the host's stale answer is freed, not used
+  EXPECT_EQ(supervisor.PutHostData("caption", "Q \xE2\x82\xAC"), qmos::S_FALSE);
+  EXPECT_EQ(host_.Data("caption"), "Q \xE2\x82\xAC");
+  supervisor.PublishToHost("receive_im", "message:h\xC3\xA9llo\n");
+  EXPECT_EQ(host_.Publications().back(), FakeHost::Published("receive_im", "message:h\xC3\xA9llo\n"));
+}
+
+}  // namespace
+}  // namespace connection_test

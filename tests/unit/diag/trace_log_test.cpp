@@ -1,0 +1,246 @@
+// The trace log on disk: appending, wrapping behind the warning line, positions
+// across restarts, removal, lazy re-opening and many writers at once.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <regex>
+#include <thread>
+#include <vector>
+
+#include "trace_test_support.h"
+
+namespace {
+
+using diagtest::TraceTest;
+using ::testing::StartsWith;
+
+constexpr std::size_t kStamp = 21;
+constexpr std::size_t kWarning = kStamp + 65;
+const std::regex kStampPattern(R"(\[\d\d/\d\d \d\d:\d\d:\d\d\.\d\d\d\] )");
+
+// The stamp-free text at offset in content, up to its line feed.
+std::string LineAt(const std::string& content, std::size_t offset) {
+  if (offset + kStamp > content.size()) return "<past end>";
+  if (!std::regex_match(content.substr(offset, kStamp), kStampPattern)) return "<no stamp>";
+  const std::size_t end = content.find('\n', offset);
+  return content.substr(offset + kStamp, end - offset - kStamp);
+}
+
+bool WarningAt(const std::string& content, std::size_t offset) {
+  return LineAt(content, offset) == "Warning:Log file is FULL and existing logs are being re-written!";
+}
+
+using TraceLog = TraceTest;
+
+TEST_F(TraceLog, LinesAreAppendedBelowTheLimit) {
+  StartLog(100000);
+  EXPECT_EQ(vantiro::TraceLogPath(), WindowsDir() + "\\VantiroBackend.out");
+  vantiro::WriteTrace("first");
+  vantiro::Trace("second %d %s", 2, "x");
+  const std::string content = Content();
+  EXPECT_EQ(content.size(), 2 * kStamp + 5 + 10 + 2);
+  EXPECT_EQ(LineAt(content, 0), "first");
+  EXPECT_EQ(LineAt(content, kStamp + 6), "second 2 x");
+  EXPECT_EQ(vantiro::TraceWritePosition(), static_cast<std::int32_t>(content.size()));
+}
+
+TEST_F(TraceLog, SwitchGovernsTraceButNotTraceAlways) {
+  StartLog(100000);
+  vantiro::SetTraceEnabled(false);
+  vantiro::Trace("hidden");
+  EXPECT_FALSE(std::filesystem::exists(FilePath()));
+  vantiro::TraceAlways("shown %s", "always");
+  EXPECT_EQ(LineAt(Content(), 0), "shown always");
+  vantiro::SetTraceEnabled(true);
+  // A text longer than any small buffer is kept whole.
+  const std::string big(5000, 'b');
+  vantiro::Trace("%s", big.c_str());
+  EXPECT_EQ(LineAt(Content(), kStamp + 13), big);
+}
+
+TEST_F(TraceLog, FullFileWrapsToTheTopBehindAWarningAndTheNextLineFollows) {
+  const std::string old(990, 'x');
+  WriteContent(old);
+  StartLog(1000, 990);       // the position followed the end of the file
+  vantiro::WriteTrace("a");  // 990 + 21 + 1 reaches 1000: wraps, however short
+  vantiro::WriteTrace("b");
+  const std::string content = Content();
+  ASSERT_EQ(content.size(), 990u);
+  EXPECT_TRUE(WarningAt(content, 0));
+  EXPECT_EQ(LineAt(content, kWarning), "a");
+  EXPECT_EQ(LineAt(content, kWarning + kStamp + 2), "b");
+  // The rest of the old content stays behind the overwritten part.
+  const std::size_t end = kWarning + 2 * (kStamp + 2);
+  EXPECT_EQ(content.substr(end), old.substr(end));
+  EXPECT_EQ(vantiro::TraceWritePosition(), static_cast<std::int32_t>(end));
+}
+
+TEST_F(TraceLog, WrappingContinuesToTheEndOfTheContentThenStartsOver) {
+  WriteContent(std::string(200, 'x'));
+  StartLog(210);
+  // Lines of 30 bytes: the warning and lines 0 to 3 fill 0..206; the position 206
+  // is then the end of the content, so line 4 starts over at the top.
+  for (int i = 0; i < 6; ++i) vantiro::WriteTrace("line " + std::to_string(i) + "..");
+  const std::string content = Content();
+  ASSERT_EQ(content.size(), kWarning + 4 * 30);
+  EXPECT_TRUE(WarningAt(content, 0));
+  EXPECT_EQ(LineAt(content, kWarning), "line 4..");
+  EXPECT_EQ(LineAt(content, kWarning + 30), "line 5..");
+  EXPECT_EQ(LineAt(content, kWarning + 60), "line 2..");
+  EXPECT_EQ(LineAt(content, kWarning + 90), "line 3..");
+  EXPECT_EQ(vantiro::TraceWritePosition(), static_cast<std::int32_t>(kWarning + 60));
+}
+
+TEST_F(TraceLog, LimitBelowWarningPlusLineWritesEveryLineAtTheTop) {
+  WriteContent(std::string(80, 'x'));
+  StartLog(100);  // a warning and a line end past 100: the position goes back to 0
+  for (const char* text : {"one", "two", "three"}) {
+    vantiro::WriteTrace(text);
+    const std::string content = Content();
+    EXPECT_TRUE(WarningAt(content, 0)) << text;
+    EXPECT_EQ(LineAt(content, kWarning), text);
+    EXPECT_EQ(vantiro::TraceWritePosition(), 0);
+  }
+}
+
+TEST_F(TraceLog, SavedPositionOutsideTheFileStartsOverBehindAWarning) {
+  for (std::uint32_t position : {5000u, 0xFFFFFFF0u}) {
+    WriteContent(std::string(500, 'x'));
+    StartLog(510, position);
+    EXPECT_EQ(vantiro::TraceWritePosition(), static_cast<std::int32_t>(position));
+    vantiro::WriteTrace("after restart");
+    const std::string content = Content();
+    EXPECT_TRUE(WarningAt(content, 0)) << position;
+    EXPECT_EQ(LineAt(content, kWarning), "after restart");
+  }
+}
+
+TEST_F(TraceLog, PositionSurvivesARestart) {
+  WriteContent(std::string(600, 'x'));
+  StartLog(610);
+  vantiro::WriteTrace("before");
+  const std::int32_t position = vantiro::TraceWritePosition();
+  EXPECT_EQ(position, static_cast<std::int32_t>(kWarning + kStamp + 7));
+
+  // Terminate, then the next run.
+  vantiro::CloseTraceLog();
+  vantiro::SaveTracePosition();
+  EXPECT_EQ(Value("logfileposition_vtbackend")->dword, static_cast<std::uint32_t>(position));
+  Reopen();
+  EXPECT_EQ(vantiro::TraceWritePosition(), position);
+  vantiro::WriteTrace("after");
+  const std::string content = Content();
+  EXPECT_EQ(LineAt(content, kWarning), "before");
+  EXPECT_EQ(LineAt(content, static_cast<std::size_t>(position)), "after");
+  EXPECT_EQ(content.find("Warning", kWarning), std::string::npos);
+}
+
+TEST_F(TraceLog, RemoveTraceFilesDeletesAtEveryOpenAndRestartsThePosition) {
+  WriteContent(std::string(300, 'x'));
+  SetDword("RemoveTraceFiles", 1);
+  StartLog(1000, 250);
+  EXPECT_FALSE(std::filesystem::exists(FilePath()));
+  EXPECT_FALSE(vantiro::TraceRemovalPending());
+  EXPECT_EQ(vantiro::TraceWritePosition(), 0);
+  vantiro::WriteTrace("fresh");
+  EXPECT_EQ(LineAt(Content(), 0), "fresh");
+  EXPECT_EQ(Value("RemoveTraceFiles")->dword, 1u);  // not reset
+
+  vantiro::CloseTraceLog();
+  Reopen();
+  EXPECT_FALSE(std::filesystem::exists(FilePath()));
+}
+
+TEST_F(TraceLog, RemovalStillPendingAtAWriteDeletesTheFileFirst) {
+  StartLog(1000);
+  vantiro::WriteTrace("old");
+  // Settings read again while the log stays open: the next line deletes the file.
+  SetDword("RemoveTraceFiles", 1);
+  vantiro::ReadTraceSettings();
+  EXPECT_TRUE(vantiro::TraceRemovalPending());
+  vantiro::WriteTrace("new");
+  const std::string content = Content();
+  EXPECT_EQ(content.size(), kStamp + 4);
+  EXPECT_EQ(LineAt(content, 0), "new");
+  EXPECT_FALSE(vantiro::TraceRemovalPending());
+}
+
+TEST_F(TraceLog, WriteAfterCloseReopensOnTheLastPath) {
+  StartLog(1000);
+  vantiro::WriteTrace("open");
+  vantiro::CloseTraceLog();
+  EXPECT_FALSE(vantiro::TraceLogOpened());
+  vantiro::WriteTrace("TVantiroImpl::~TVantiroImpl(): Plugin terminating");
+  EXPECT_TRUE(vantiro::TraceLogOpened());
+  const std::string content = Content();
+  EXPECT_EQ(LineAt(content, 0), "open");
+  EXPECT_EQ(LineAt(content, kStamp + 5), "TVantiroImpl::~TVantiroImpl(): Plugin terminating");
+}
+
+TEST_F(TraceLog, UnwritableFolderDropsTheLine) {
+  SetString("TraceFilesDir", WindowsDir() + "\\missing\\folder");
+  Reopen();
+  vantiro::WriteTrace("lost");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "missing"));
+  // A folder in place of the file loses lines without harm as well.
+  std::filesystem::create_directories(dir_ / "missing" / "folder" / "VantiroBackend.out");
+  vantiro::WriteTrace("lost too");
+  SetString("TraceFilesDir", WindowsDir());
+  Reopen();
+  vantiro::WriteTrace("kept");
+  EXPECT_EQ(LineAt(Content(), 0), "kept");
+}
+
+TEST_F(TraceLog, LongPathsAreKeptWhole) {
+  std::filesystem::path deep = dir_;
+  for (int i = 0; i < 6; ++i) deep /= std::string(50, static_cast<char>('a' + i));
+  std::filesystem::create_directories(deep);
+  SetString("TraceFilesDir", "C:" + qmos::ToWindowsPath(deep.string()));
+  Reopen();
+  ASSERT_GT(vantiro::TraceLogPath().size(), 255u);
+  vantiro::WriteTrace("deep");
+  std::ifstream in(deep / "VantiroBackend.out");
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line.substr(kStamp), "deep");
+}
+
+TEST_F(TraceLog, ManyThreadsNeverInterleaveEvenWhileTheLogIsClosedAndReopened) {
+  StartLog(10000000);
+  constexpr int kThreads = 6;
+  constexpr int kLines = 150;
+  std::atomic<bool> writing{true};
+  std::thread closer([&] {
+    while (writing.load()) {
+      vantiro::CloseTraceLog();
+      vantiro::OpenTraceLog(vantiro::TraceLogPath());
+      std::this_thread::yield();
+    }
+  });
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kThreads; ++t) {
+    writers.emplace_back([t] {
+      for (int i = 0; i < kLines; ++i) vantiro::TraceAlways("thread %d line %03d %s", t, i, "padding padding");
+    });
+  }
+  for (auto& writer : writers) writer.join();
+  writing.store(false);
+  closer.join();
+
+  std::istringstream in(Content());
+  std::vector<int> next(kThreads, 0);
+  std::string line;
+  int count = 0;
+  const std::regex pattern(R"(\[\d\d/\d\d \d\d:\d\d:\d\d\.\d\d\d\] thread (\d) line (\d\d\d) padding padding)");
+  while (std::getline(in, line)) {
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(line, match, pattern)) << line;
+    const int t = std::stoi(match[1]);
+    EXPECT_EQ(std::stoi(match[2]), next[t]++);  // each thread's lines in its order
+    ++count;
+  }
+  EXPECT_EQ(count, kThreads * kLines);
+}
+
+}  // namespace

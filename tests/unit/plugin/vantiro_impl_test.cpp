@@ -290,6 +290,10 @@ TEST_F(PluginTest, MultiplexorAddressReachesTheSupervisor) {
             qmos::S_OK);
   EXPECT_TRUE(TraceHas(
       "VantiroImpl::Publish() we got multiplexor ip/port,signal Pluginthread its safe to connect to it"));
+  if (auto supervisor = State().GetPluginThread()) {
+    EXPECT_EQ(supervisor->MultiplexorAddress(), "127.0.0.1");
+    EXPECT_EQ(supervisor->MultiplexorPort(), mux.Port());
+  }
   EXPECT_TRUE(mux.Accept(10s));
   EXPECT_EQ(plugin->Terminate(), qmos::S_OK);
 }

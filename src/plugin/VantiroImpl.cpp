@@ -1,0 +1,442 @@
+#include "plugin/VantiroImpl.h"
+
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <stdexcept>
+
+#include "connection/PluginThread.h"
+#include "diag/trace_log.h"
+#include "hashtable.h"
+#include "packet.h"
+#include "plugin/install_path.h"
+#include "plugin/port_text.h"
+#include "plugin/process_state.h"
+#include "plugin/server_module.h"
+#include "qmos/bstr.h"
+#include "qmos/clock.h"
+#include "qmos/error_info.h"
+#include "qmos/event.h"
+#include "qmos/paths.h"
+#include "qmos/time_scale.h"
+#include "version.h"
+
+namespace vantiro {
+
+namespace {
+
+using qmos::BSTR;
+using qmos::HRESULT;
+using quillmere::IQMViewerBase;
+
+// The queues the plug-in serves, subscribed in this order.
+constexpr const char* kSubscribedQueues[] = {
+    "mc_intercept",        "mc_place_call",    "service_lookup_response",
+    "mc_hold_call",        "mc_take_message",  "mc_send_message",
+    "presence_monitor",    "presence_monitor_remove", "presence_monitor_query",
+    "presence_monitor_remove_all", "mc_logged_out", "send_im"};
+
+// The request queues, in the order they are compared after "service_lookup_response".
+constexpr const char* kRequestQueues[] = {
+    "mc_intercept",     "mc_hold_call", "mc_take_message", "mc_send_message",
+    "presence_monitor", "presence_monitor_remove", "presence_monitor_remove_all",
+    "presence_monitor_query", "send_im", "mc_place_call"};
+
+constexpr const char* kShortDescription = "Vantiro Backend";
+constexpr const char* kLongDescription =
+    "Supplies the necessary connectivity to the Unified Messaging mailbox";
+
+// The size of the buffer the version library fills.
+constexpr int kVersionBufferSize = 512;
+
+// How often Terminate looks whether the supervisor ended without the event being
+// set (it may have looked for the event before Terminate made it).
+constexpr std::uint32_t kTerminateSliceMs = 20;
+
+struct PacketDeleter {
+  void operator()(PH_Packet* p) const { PH_destroy(p); }
+};
+using PacketPtr = std::unique_ptr<PH_Packet, PacketDeleter>;
+
+std::string FileVersion(const std::string& path) {
+  char buffer[kVersionBufferSize] = {};
+  VER_getFileVersion(path.c_str(), buffer, kVersionBufferSize);
+  return buffer;
+}
+
+bool IsNonEmpty(const char* text) { return text != nullptr && *text != '\0'; }
+
+// Traces an error that a host call swallowed, when tracing is on.
+void TraceFailure(const char* where, const char* what) {
+  try {
+    Trace("%s: %s", where, what);
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+TVantiroImpl::TVantiroImpl() {
+  BuildDispatchTables();
+  ObjectCreated();
+}
+
+TVantiroImpl::~TVantiroImpl() {
+  // Written whether or not tracing is on; after Terminate this opens the log again.
+  try {
+    TraceAlways("TVantiroImpl::~TVantiroImpl(): Plugin terminating");
+  } catch (...) {
+  }
+  ObjectDestroyed();
+}
+
+void TVantiroImpl::BuildDispatchTables() {
+  using qmos::DispArgs;
+  using qmos::DispParam;
+  const qmos::DISPID first = quillmere::kDispIdFirstDual;
+
+  DualDispatch<quillmere::IQMViewerPlugin>::dispatchTable_ = qmos::DispatchTable({
+      {"Initialize", first + 0, {DispParam::InUnknown},
+       [this](DispArgs& a) -> HRESULT {
+         // A late-bound caller passes the callback as IUnknown or IDispatch; like an
+         // early-bound one, it is kept without a reference of ours.
+         IQMViewerBase* callback = nullptr;
+         if (qmos::IUnknown* unknown = a.Unknown(0)) {
+           const HRESULT hr = unknown->QueryInterface(quillmere::IID_IQMViewerBase,
+                                                      reinterpret_cast<void**>(&callback));
+           if (FAILED(hr)) return hr;
+           callback->Release();
+         }
+         return Initialize(callback);
+       }},
+      {"Terminate", first + 1, {}, [this](DispArgs&) { return Terminate(); }},
+      {"HasGUI", first + 2, {}, [this](DispArgs&) { return HasGUI(); }},
+      {"PlugInInfo", first + 3,
+       {DispParam::OutBstr, DispParam::OutBstr, DispParam::OutBstr, DispParam::OutBstr},
+       [this](DispArgs& a) {
+         return PlugInInfo(a.OutBstr(0), a.OutBstr(1), a.OutBstr(2), a.OutBstr(3));
+       }},
+      {"Publish", first + 4, {DispParam::InBstr, DispParam::InBstr},
+       [this](DispArgs& a) { return Publish(a.Bstr(0), a.Bstr(1)); }},
+  });
+  DualDispatch<quillmere::IQMViewerMenu>::dispatchTable_ = qmos::DispatchTable({
+      {"GetMenuStructure", first + 0, {DispParam::OutBstr},
+       [this](DispArgs& a) { return GetMenuStructure(a.OutBstr(0)); }},
+      {"MenuOptionSelected", first + 1, {DispParam::InShort},
+       [this](DispArgs& a) { return MenuOptionSelected(a.Short(0)); }},
+  });
+}
+
+// --- IUnknown -----------------------------------------------------------------------
+
+HRESULT TVantiroImpl::QueryInterface(qmos::REFIID riid, void** ppv) {
+  if (ppv == nullptr) return qmos::E_POINTER;
+  if (riid == qmos::IID_IUnknown || riid == IID_IVantiro) {
+    *ppv = static_cast<IVantiro*>(this);
+  } else if (riid == qmos::IID_IDispatch || riid == quillmere::IID_IQMViewerPlugin) {
+    *ppv = static_cast<quillmere::IQMViewerPlugin*>(this);
+  } else if (riid == quillmere::IID_IQMViewerMenu) {
+    *ppv = static_cast<quillmere::IQMViewerMenu*>(this);
+  } else {
+    *ppv = nullptr;
+    return qmos::E_NOINTERFACE;
+  }
+  AddRef();
+  return qmos::S_OK;
+}
+
+qmos::ULONG TVantiroImpl::AddRef() { return ++refCount_; }
+
+qmos::ULONG TVantiroImpl::Release() {
+  const qmos::ULONG count = --refCount_;
+  if (count == 0) delete this;
+  return count;
+}
+
+// --- Initialize ---------------------------------------------------------------------
+
+HRESULT TVantiroImpl::Initialize(IQMViewerBase* callback) {
+  try {
+    InitializeSteps(callback);
+    return qmos::S_OK;
+  } catch (const std::bad_alloc&) {
+    return qmos::ReportError(qmos::DISP_E_EXCEPTION, quillmere::IID_IQMViewerPlugin, kVantiroProgId,
+                             "Out of memory");
+  } catch (const std::exception& e) {
+    return qmos::ReportError(qmos::DISP_E_EXCEPTION, quillmere::IID_IQMViewerPlugin, kVantiroProgId,
+                             e.what());
+  } catch (...) {
+    return qmos::ReportError(qmos::DISP_E_EXCEPTION, quillmere::IID_IQMViewerPlugin, kVantiroProgId,
+                             "Unknown error");
+  }
+}
+
+void TVantiroImpl::InitializeSteps(IQMViewerBase* callback) {
+  ProcessState& state = State();
+
+  // 1. Trace settings: path, switch, removal flag, size limit, write position.
+  traceFilePath = ReadTraceSettings();
+
+  // 2. The host's callback, kept without a reference: the host outlives the plug-in.
+  // Without one nothing of the plug-in can work, so it is refused here.
+  if (callback == nullptr)
+    throw std::invalid_argument("TVantiroImpl::Initialize(): no host callback object was given");
+  state.hostCallback = callback;
+
+  // 3. The packet library.
+  PH_init();
+
+  // 4. The trace log (deletes the old file when the removal flag says so).
+  OpenTraceLog(traceFilePath);
+
+  // 5. The preferences cache beside the client. The path is kept whole however long
+  // the install folder is: a shortened path would name another file.
+  state.SetPreferencesPath(InstallPath("Preferences.start"));
+
+  // 6. Fresh run state.
+  state.PluginTerminating = false;
+  state.SetPluginThread(nullptr);
+  ValidatePasswordThread.reset();
+  reLoginThread.reset();
+  lastValidationPort = 0;
+  lastValidationHost.clear();
+
+  // 7.
+  if (TraceEnabled()) WriteTrace("*********************************************************");
+
+  // 8. The performance log's switch is fixed off; it has no header to write.
+
+  // 9. The sent-packet table and its lock (one object, shared with the threads).
+  auto sentPackets = std::make_shared<SentPacketTable>();
+  if (sentPackets->table == nullptr) throw std::bad_alloc();
+  state.SetSentPackets(std::move(sentPackets));
+
+  // 10. The twelve queues; the host's answers are not checked.
+  for (const char* queue : kSubscribedQueues) {
+    qmos::Bstr name(queue);
+    callback->Subscribe(name.Get());
+  }
+
+  // 11.
+  state.SetMultiplexorAddressEvent(qmos::Event::Create());
+
+  // 12.
+  if (TraceEnabled()) WriteTrace("TVantiroImpl::Initialize(): Spawing PluginThread");
+
+  // 13.
+  lastValidationTime = 0;
+
+  // 14. The supervisor is recorded before it starts, so that its own clearing of the
+  // reference at its end can never be overwritten by a late store here.
+  if (!state.GetPluginThread()) {
+    auto supervisor = std::make_shared<PluginThread>(callback);
+    state.SetPluginThread(supervisor);
+    if (!supervisor->Start()) {
+      state.ClearPluginThread(supervisor.get());
+      throw std::runtime_error("Thread creation error: the connection supervisor could not be started");
+    }
+  }
+}
+
+// --- Terminate ----------------------------------------------------------------------
+
+HRESULT TVantiroImpl::Terminate() {
+  ProcessState& state = State();
+  try {
+    if (TraceEnabled()) WriteTrace("TVantiroImpl::Terminate(): Terminating");
+    if (state.ValidatingPassword) {
+      if (TraceEnabled()) WriteTrace("TVantiroImpl:Terminate():ValidatePasswordThread is still running");
+      if (ValidatePasswordThread) ValidatePasswordThread->Terminate();
+    }
+  } catch (...) {
+  }
+
+  state.PluginTerminating = true;
+
+  try {
+    if (reLoginThread) reLoginThread->Terminate();
+  } catch (...) {
+  }
+
+  try {
+    StopSupervisor();
+  } catch (...) {
+  }
+
+  // The table and the events are only given up: a supervisor, writer or reader that
+  // still runs after the wait keeps them alive through its own references.
+  try {
+    state.SetSentPackets(nullptr);
+  } catch (...) {
+  }
+  try {
+    state.SetSomethingToWriteEvent(nullptr);
+  } catch (...) {
+  }
+  try {
+    state.SetMultiplexorAddressEvent(nullptr);
+  } catch (...) {
+  }
+  try {
+    state.SetPluginThreadTerminatedEvent(nullptr);
+  } catch (...) {
+  }
+
+  try {
+    CloseTraceLog();
+  } catch (...) {
+  }
+  try {
+    SaveTracePosition();
+  } catch (...) {
+  }
+  return qmos::S_OK;
+}
+
+void TVantiroImpl::StopSupervisor() {
+  ProcessState& state = State();
+  // Held for the whole handshake, so the object outlives its own end meanwhile.
+  const std::shared_ptr<PluginThread> supervisor = state.GetPluginThread();
+  if (!supervisor) return;
+
+  auto terminated = qmos::Event::Create();
+  state.SetPluginThreadTerminatedEvent(terminated);
+  supervisor->AbortConnection();
+  supervisor->Terminate();
+  if (auto addressEvent = state.MultiplexorAddressEvent()) addressEvent->Set();
+
+  // Up to 15000 ms for the supervisor's signal. A supervisor that looked for the event
+  // before it existed ends without setting it; its finishing ends the wait as well.
+  const std::int64_t bound = qmos::ScaledMs(15000);
+  const std::int64_t deadline = qmos::MonotonicMs() + bound;
+  bool signalled = false;
+  for (;;) {
+    const std::int64_t left = deadline - qmos::MonotonicMs();
+    if (left <= 0) break;
+    const auto slice = static_cast<std::uint32_t>(std::min<std::int64_t>(left, kTerminateSliceMs));
+    if (terminated->WaitFor(slice) == qmos::WaitResult::Signalled) {
+      signalled = true;
+      break;
+    }
+    if (supervisor->Finished()) break;
+  }
+  if (signalled && TraceEnabled())
+    WriteTrace("TVantiroImpl::Terminate(): Got a \"pluginThreadTerminatedEvent\" signal");
+}
+
+// --- Information --------------------------------------------------------------------
+
+HRESULT TVantiroImpl::HasGUI() { return qmos::S_FALSE; }
+
+HRESULT TVantiroImpl::PlugInInfo(BSTR* short_description, BSTR* long_description, BSTR* version,
+                                 BSTR* tab_title) {
+  if (short_description) *short_description = nullptr;
+  if (long_description) *long_description = nullptr;
+  if (version) *version = nullptr;
+  if (tab_title) *tab_title = nullptr;
+  if (!short_description || !long_description || !version || !tab_title) return qmos::E_POINTER;
+  try {
+    // The version of the file the client names beside its install folder; when that
+    // file has none (the client's folder need not hold this platform's module), the
+    // version of the module file that is running.
+    std::string versionText;
+    try {
+      versionText = FileVersion(qmos::FromWindowsPath(InstallPath("VantiroPlugin.dll")));
+    } catch (const std::bad_alloc&) {
+      throw;
+    } catch (...) {
+      versionText.clear();
+    }
+    if (versionText.empty()) versionText = FileVersion(ModuleFilePath());
+
+    qmos::Bstr shortText(kShortDescription);
+    qmos::Bstr longText(kLongDescription);
+    qmos::Bstr versionBstr(versionText);
+    qmos::Bstr tabText("");
+    if (!shortText.Get() || !longText.Get() || !versionBstr.Get() || !tabText.Get())
+      return qmos::E_OUTOFMEMORY;
+    *short_description = shortText.Detach();
+    *long_description = longText.Detach();
+    *version = versionBstr.Detach();
+    *tab_title = tabText.Detach();
+    return qmos::S_OK;
+  } catch (const std::bad_alloc&) {
+    return qmos::E_OUTOFMEMORY;
+  } catch (const std::exception& e) {
+    TraceFailure("TVantiroImpl::PlugInInfo()", e.what());
+    return qmos::E_FAIL;
+  } catch (...) {
+    return qmos::E_FAIL;
+  }
+}
+
+// --- Queue messages -----------------------------------------------------------------
+
+HRESULT TVantiroImpl::Publish(BSTR queue, BSTR data) {
+  if (State().PluginTerminating) return qmos::S_OK;
+  try {
+    const std::string queueText = qmos::BstrToUtf8(queue);
+    const std::string dataText = qmos::BstrToUtf8(data);
+    if (TraceEnabled())
+      Trace("TVantiroImpl::Publish(): Queue=[%s] Data=[%s]", queueText.c_str(), dataText.c_str());
+    return DispatchQueue(queueText, dataText);
+  } catch (const std::bad_alloc&) {
+    return qmos::E_OUTOFMEMORY;
+  } catch (const std::exception& e) {
+    TraceFailure("TVantiroImpl::Publish()", e.what());
+    return qmos::E_FAIL;
+  } catch (...) {
+    return qmos::E_FAIL;
+  }
+}
+
+HRESULT TVantiroImpl::DispatchQueue(const std::string& queue, const std::string& data) {
+  const int length = data.size() > static_cast<std::size_t>(INT_MAX) ? INT_MAX
+                                                                      : static_cast<int>(data.size());
+  PacketPtr packet(PH_create(data.c_str(), length));
+  if (!packet) throw std::bad_alloc();
+
+  if (queue == "service_lookup_response") {
+    MultiplexorAddressArrived(PH_valueOf(packet.get(), "service_name"),
+                              PH_valueOf(packet.get(), "ip_address"),
+                              PH_valueOf(packet.get(), "tcp_port"));
+    return qmos::S_OK;
+  }
+  for (const char* request : kRequestQueues) {
+    // Requests reach the multiplexor through the supervisor's send operations.
+    if (queue == request) return qmos::S_OK;
+  }
+  if (queue == "mc_logged_out") return qmos::S_OK;
+  return qmos::S_FALSE;
+}
+
+void TVantiroImpl::MultiplexorAddressArrived(const char* service, const char* host,
+                                             const char* port) {
+  if (service == nullptr || std::strcmp(service, "multiplexor") != 0) return;
+  if (!IsNonEmpty(port) || !IsNonEmpty(host)) return;
+  const std::uint16_t portNumber = PortFromText(port);
+
+  ProcessState& state = State();
+  // Held while it is called: the supervisor may end at this very moment.
+  if (const std::shared_ptr<PluginThread> supervisor = state.GetPluginThread()) {
+    supervisor->SetMultiplexorAddress(host);
+    supervisor->SetMultiplexorPort(portNumber);
+    if (TraceEnabled())
+      WriteTrace("VantiroImpl::Publish() we got multiplexor ip/port,signal Pluginthread its safe to connect to it");
+    if (auto addressEvent = state.MultiplexorAddressEvent()) addressEvent->Set();
+  } else if (TraceEnabled()) {
+    WriteTrace("VantiroImpl::Publish() we got mux ip/port, pluginThread not ready,ignore,PluginThread=NULL");
+  }
+}
+
+// --- Menu ---------------------------------------------------------------------------
+
+HRESULT TVantiroImpl::GetMenuStructure(BSTR* menu_structure) {
+  if (menu_structure) *menu_structure = nullptr;
+  return qmos::S_FALSE;
+}
+
+HRESULT TVantiroImpl::MenuOptionSelected(qmos::SHORT) { return qmos::S_FALSE; }
+
+}  // namespace vantiro

@@ -1,0 +1,96 @@
+// TVantiroImpl: the plug-in object the client creates through COM. It implements
+// IVantiro (the coclass's default interface), IQMViewerPlugin (lifecycle,
+// information and the client's queue messages) and IQMViewerMenu (the connection
+// menu); both host interfaces are dual, so a late-bound caller reaches every method
+// through IDispatch. Every call arrives on the client's thread, one at a time.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "plugin/VantiroPlugin_TLB.h"
+#include "qmos/dispatch_table.h"
+#include "qmos/thread.h"
+#include "quillmere/qm_viewer.h"
+
+namespace vantiro {
+
+// The IDispatch part of one dual interface, answered from that interface's own
+// table (the two dual interfaces number their members independently).
+template <class Interface>
+class DualDispatch : public Interface {
+ public:
+  qmos::HRESULT GetTypeInfoCount(qmos::UINT* pctinfo) override {
+    if (pctinfo == nullptr) return qmos::E_POINTER;
+    *pctinfo = 0;
+    return qmos::S_OK;
+  }
+  qmos::HRESULT GetTypeInfo(qmos::UINT, qmos::LCID, qmos::ITypeInfo** ppTInfo) override {
+    if (ppTInfo != nullptr) *ppTInfo = nullptr;
+    return qmos::E_NOTIMPL;
+  }
+  qmos::HRESULT GetIDsOfNames(qmos::REFIID riid, qmos::LPOLESTR* names, qmos::UINT count,
+                              qmos::LCID lcid, qmos::DISPID* ids) override {
+    return dispatchTable_.GetIDsOfNames(riid, names, count, lcid, ids);
+  }
+  qmos::HRESULT Invoke(qmos::DISPID id, qmos::REFIID riid, qmos::LCID lcid, qmos::WORD flags,
+                       qmos::DISPPARAMS* params, qmos::VARIANT* result, qmos::EXCEPINFO* excepInfo,
+                       qmos::UINT* argErr) override {
+    return dispatchTable_.Invoke(id, riid, lcid, flags, params, result, excepInfo, argErr);
+  }
+
+ protected:
+  ~DualDispatch() = default;
+  qmos::DispatchTable dispatchTable_;
+};
+
+class TVantiroImpl final : public IVantiro,
+                           public DualDispatch<quillmere::IQMViewerPlugin>,
+                           public DualDispatch<quillmere::IQMViewerMenu> {
+ public:
+  // A new object with one reference, counted against unloading the module.
+  TVantiroImpl();
+  TVantiroImpl(const TVantiroImpl&) = delete;
+  TVantiroImpl& operator=(const TVantiroImpl&) = delete;
+
+  // IUnknown: IUnknown and IVantiro, IDispatch (as IQMViewerPlugin),
+  // IQMViewerPlugin, IQMViewerMenu.
+  qmos::HRESULT QueryInterface(qmos::REFIID riid, void** ppv) override;
+  qmos::ULONG AddRef() override;
+  qmos::ULONG Release() override;
+
+  // IQMViewerPlugin
+  qmos::HRESULT Initialize(quillmere::IQMViewerBase* callback) override;
+  qmos::HRESULT Terminate() override;
+  qmos::HRESULT HasGUI() override;
+  qmos::HRESULT PlugInInfo(qmos::BSTR* short_description, qmos::BSTR* long_description,
+                           qmos::BSTR* version, qmos::BSTR* tab_title) override;
+  qmos::HRESULT Publish(qmos::BSTR queue, qmos::BSTR data) override;
+
+  // IQMViewerMenu
+  qmos::HRESULT GetMenuStructure(qmos::BSTR* menu_structure) override;
+  qmos::HRESULT MenuOptionSelected(qmos::SHORT menu_id) override;
+
+ private:
+  ~TVantiroImpl();
+
+  void InitializeSteps(quillmere::IQMViewerBase* callback);
+  void StopSupervisor();
+  qmos::HRESULT DispatchQueue(const std::string& queue, const std::string& data);
+  void MultiplexorAddressArrived(const char* service, const char* host, const char* port);
+  void BuildDispatchTables();
+
+  std::atomic<qmos::ULONG> refCount_{1};
+
+  // The object's own state, in this order.
+  std::string traceFilePath;
+  std::shared_ptr<qmos::TThread> ValidatePasswordThread;  // while a validation runs
+  std::shared_ptr<qmos::TThread> reLoginThread;           // while a re-login runs
+  std::string lastValidationHost;
+  std::int16_t lastValidationPort = 0;
+  std::uint32_t lastValidationTime = 0;  // seconds since 1970
+};
+
+}  // namespace vantiro

@@ -62,37 +62,37 @@ std::string PluginHost::WriteCall(const LoadedPlugin& plugin, const char* method
 
 // ---- Start-up ----
 
-void PluginHost::LoadPlugins(const std::vector<std::string>& specs) {
-  std::vector<std::string> names = specs;
+void PluginHost::LoadPlugins(const std::vector<std::string>& names) {
+  std::vector<std::string> classes = names;
   if (names.empty()) {
     std::string problem;
     if (!RegCheckFile(problem)) Error("registry " + RegistryFile() + ": " + problem);
     if (auto key = RegKey::Open(RegRoot::LocalMachine, quillmere::kPluginsKey))
-      names = key->SubKeyNames();
+      classes = key->SubKeyNames();
   }
-  for (const std::string& spec : names) LoadPlugin(spec);
+  for (const std::string& name : classes) LoadPlugin(name);
 }
 
-void PluginHost::LoadPlugin(const std::string& spec) {
+void PluginHost::LoadPlugin(const std::string& name) {
   CLSID clsid{};
-  if (!spec.empty() && spec.front() == '{') {
-    const auto parsed = GuidFromString(spec);
+  if (!name.empty() && name.front() == '{') {
+    const auto parsed = GuidFromString(name);
     if (!parsed) {
-      Error("plug-in " + spec + ": not a class identifier");
+      Error("plug-in " + name + ": not a class identifier");
       return;
     }
     clsid = *parsed;
   } else {
     ClearErrorInfo();
-    const HRESULT hr = CLSIDFromProgID(spec, &clsid);
+    const HRESULT hr = CLSIDFromProgID(name, &clsid);
     if (FAILED(hr)) {
-      Error("plug-in " + spec + ": " + FailureText(hr, TakeErrorDescription()), hr);
+      Error("plug-in " + name + ": " + FailureText(hr, TakeErrorDescription()), hr);
       return;
     }
   }
 
   auto record = std::make_unique<LoadedPlugin>();
-  record->spec = spec;
+  record->name = name;
   record->identity.index = static_cast<int>(plugins_.size());
   record->identity.clsid = GuidToString(clsid);
   GetInprocServerPath(clsid, record->module);
@@ -103,7 +103,7 @@ void PluginHost::LoadPlugin(const std::string& spec) {
                                            record->plugin.OutVoid());
   if (FAILED(created) || !record->plugin) {
     record->plugin.Reset();
-    Error("plug-in " + spec + ": cannot activate: " +
+    Error("plug-in " + name + ": cannot activate: " +
               FailureText(created, TakeErrorDescription()),
           created);
     return;
@@ -120,7 +120,7 @@ void PluginHost::LoadPlugin(const std::string& spec) {
   const HRESULT hr = plugin.plugin->Initialize(callback);
   const std::string error = WriteCall(plugin, "Initialize", hr);
   if (FAILED(hr)) {
-    Error("plug-in " + spec + ": Initialize failed: " + FailureText(hr, error), hr);
+    Error("plug-in " + name + ": Initialize failed: " + FailureText(hr, error), hr);
     subscriptions_.RemovePlugin(plugin.identity.index);
     plugin.menu.Reset();
     plugin.plugin.Reset();

@@ -25,7 +25,7 @@ class SettingsStore;
 class WakeSignal;
 
 struct LoadedPlugin {
-  std::string spec;  // as named: a ProgID or "{CLSID}"
+  std::string name;  // as named: a ProgID or "{CLSID}"
   PluginIdentity identity;
   std::string module;
   qmos::ComPtr<quillmere::IQMViewerPlugin> plugin;  // null once released
@@ -42,10 +42,10 @@ class PluginHost {
 
   Services& services() { return services_; }
 
-  // Start-up: activates and initialises each class; with no specs, every class
+  // Start-up: activates and initialises each class; with no names, every class
   // listed under HKLM\SOFTWARE\Quillmere\Viewer\Plugins. A class that fails is an
   // `error` event and the others still load.
-  void LoadPlugins(const std::vector<std::string>& specs);
+  void LoadPlugins(const std::vector<std::string>& names);
   std::size_t ActivePluginCount() const;
 
   // Delivers the publications queued now (not those they cause); returns how many.
@@ -76,7 +76,7 @@ class PluginHost {
   qmos::HRESULT PluginCalledUnsupported(const PluginIdentity& plugin, const char* method);
 
  private:
-  void LoadPlugin(const std::string& spec);
+  void LoadPlugin(const std::string& name);
   void Error(const std::string& message, std::optional<qmos::HRESULT> hr = std::nullopt);
   // Writes the `call` event of a finished call and returns the error description
   // the call left (empty when none).

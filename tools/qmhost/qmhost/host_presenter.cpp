@@ -1,0 +1,119 @@
+#include "qmhost/host_presenter.h"
+
+#include <cctype>
+#include <cstdio>
+
+#include "qmhost/event_writer.h"
+#include "qmos/message_box.h"
+
+namespace qmhost {
+
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The answer the user typed, as one of the box's buttons; 0 when it names none.
+int ChooseButton(const std::string& answer, const int* buttons, int count, int fallback) {
+  std::string typed = Lower(answer);
+  while (!typed.empty() && std::isspace(static_cast<unsigned char>(typed.back()))) typed.pop_back();
+  while (!typed.empty() && std::isspace(static_cast<unsigned char>(typed.front()))) typed.erase(0, 1);
+  if (typed.empty()) return fallback;
+  for (int i = 0; i < count; ++i) {
+    const std::string name = Lower(qmos::MessageBoxButtonName(buttons[i]));
+    if (typed == std::to_string(i + 1) || typed == name || (typed.size() == 1 && typed[0] == name[0]))
+      return buttons[i];
+  }
+  return 0;
+}
+
+}  // namespace
+
+int AskMessageBoxOnTerminal(const std::string& text, const std::string& title, unsigned flags) {
+  std::FILE* tty = std::fopen("/dev/tty", "r+");
+  if (!tty) return 0;
+  int buttons[3] = {};
+  const int count = qmos::MessageBoxButtons(flags, buttons);
+  const int fallback = qmos::MessageBoxDefaultButton(flags);
+  std::fprintf(tty, "\n+--- %s ---\n", title.c_str());
+  std::string body = text;
+  std::size_t start = 0;
+  while (start <= body.size()) {
+    const auto end = body.find('\n', start);
+    std::fprintf(tty, "| %s\n", body.substr(start, end == std::string::npos ? end : end - start).c_str());
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  std::fprintf(tty, "+");
+  for (int i = 0; i < count; ++i)
+    std::fprintf(tty, " [%d] %s%s", i + 1, qmos::MessageBoxButtonName(buttons[i]),
+                 buttons[i] == fallback ? " (default)" : "");
+  std::fprintf(tty, "\n");
+  int result = 0;
+  while (result == 0) {
+    std::fprintf(tty, "Answer: ");
+    std::fflush(tty);
+    char line[256];
+    if (!std::fgets(line, sizeof line, tty)) {
+      result = fallback;  // end of input at the terminal: as if Enter was pressed
+      break;
+    }
+    result = ChooseButton(line, buttons, count, fallback);
+    if (result == 0) std::fprintf(tty, "Please answer with a number from 1 to %d.\n", count);
+  }
+  std::fclose(tty);
+  return result;
+}
+
+HostPresenter::HostPresenter(EventWriter& events, bool interactive)
+    : events_(events), interactive_(interactive) {}
+
+int HostPresenter::ShowMessageBox(const std::string& text, const std::string& title,
+                                  unsigned flags) {
+  int result = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!boxResults_.empty()) {
+      result = boxResults_.front();
+      boxResults_.pop_front();
+    }
+  }
+  if (result == 0 && interactive_) {
+    result = AskMessageBoxOnTerminal(text, title, flags);
+    if (result == 0) events_.Write("error", {{"message", "message box: no terminal to ask at; answered OK"}});
+  }
+  if (result == 0) result = qmos::IDOK;
+  events_.Write("message_box",
+                {{"title", title}, {"text", text}, {"flags", flags}, {"result", result}});
+  return result;
+}
+
+void HostPresenter::CaptionChanged(const std::string& text) {
+  events_.Write("caption", {{"text", text}});
+}
+
+bool HostPresenter::OpenUrl(const std::string& url) {
+  // The host reports the request and opens nothing: a test run must not start a browser.
+  events_.Write("open_url", {{"url", url}});
+  return true;
+}
+
+void HostPresenter::QueueBoxResult(int result) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  boxResults_.push_back(result);
+}
+
+void HostPresenter::QueueFormActions(const std::string& name, std::vector<FormAction> actions) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  formActions_[name].push_back(std::move(actions));
+}
+
+std::size_t HostPresenter::QueuedFormShowings(const std::string& name) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = formActions_.find(name);
+  return found == formActions_.end() ? 0 : found->second.size();
+}
+
+}  // namespace qmhost

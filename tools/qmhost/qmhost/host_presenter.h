@@ -1,0 +1,49 @@
+// What the host shows of the application object. Message boxes are answered from
+// the script's queue of `box` results (1, OK, when none is queued) or, in
+// interactive mode, by the user at the terminal; caption changes and URL openings
+// are reported as events. Called on the main thread only (the application object
+// sees to that); the queues are filled by commands, also on the main thread, and
+// are guarded all the same.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "qmhost/command.h"
+#include "qmos/presenter.h"
+
+namespace qmhost {
+
+class EventWriter;
+
+class HostPresenter final : public qmos::Presenter {
+ public:
+  HostPresenter(EventWriter& events, bool interactive);
+
+  int ShowMessageBox(const std::string& text, const std::string& title, unsigned flags) override;
+  void CaptionChanged(const std::string& text) override;
+  bool OpenUrl(const std::string& url) override;
+
+  // The next message box is closed with result.
+  void QueueBoxResult(int result);
+  // Actions for the next showing of form name (each call queues one showing).
+  void QueueFormActions(const std::string& name, std::vector<FormAction> actions);
+  std::size_t QueuedFormShowings(const std::string& name) const;
+
+ private:
+  EventWriter& events_;
+  const bool interactive_;
+  mutable std::mutex mutex_;
+  std::deque<int> boxResults_;
+  std::map<std::string, std::deque<std::vector<FormAction>>> formActions_;
+};
+
+// Draws a message box on the terminal (/dev/tty) with the buttons its flags imply
+// and reads the user's choice there: a button's number, its name or its first
+// letter; an empty answer takes the default button. 0 when there is no terminal.
+int AskMessageBoxOnTerminal(const std::string& text, const std::string& title, unsigned flags);
+
+}  // namespace qmhost

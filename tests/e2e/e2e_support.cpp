@@ -1,0 +1,234 @@
+#include "e2e_support.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace e2e {
+
+namespace {
+
+std::string EnvOr(const char* name, const char* fallback) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+// Starts program with its standard streams on the given descriptors (-1: /dev/null).
+pid_t Spawn(const std::string& program, const std::vector<std::string>& args,
+            const std::map<std::string, std::string>& env, int in, int out, int err) {
+  std::vector<std::string> argvText{program};
+  argvText.insert(argvText.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argvText) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  std::map<std::string, std::string> merged;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry(*e);
+    const auto eq = entry.find('=');
+    if (eq != std::string::npos) merged[entry.substr(0, eq)] = entry.substr(eq + 1);
+  }
+  for (const auto& [k, v] : env) merged[k] = v;
+  std::vector<std::string> envText;
+  for (const auto& [k, v] : merged) envText.push_back(k + "=" + v);
+  std::vector<char*> envp;
+  for (std::string& e : envText) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    dup2(in >= 0 ? in : null, 0);
+    dup2(out >= 0 ? out : null, 1);
+    dup2(err >= 0 ? err : null, 2);
+    setpgid(0, 0);
+    execve(program.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+}  // namespace
+
+std::string BinDir() { return EnvOr("QM_TEST_BIN_DIR", "."); }
+std::string LibDir() { return EnvOr("QM_TEST_LIB_DIR", "."); }
+std::string PluginModule() { return LibDir() + "/VantiroPlugin.so"; }
+
+World::World() {
+  std::string pattern = std::filesystem::temp_directory_path().string() + "/vantiro-e2e-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  dir_ = pattern;
+}
+
+World::~World() {
+  std::error_code ignored;
+  std::filesystem::remove_all(dir_, ignored);
+}
+
+std::map<std::string, std::string> World::Env() const {
+  return {{"QUILLMERE_REGISTRY", File("registry.reg")}, {"VANTIRO_TIME_SCALE", "0.05"}};
+}
+
+void World::MakeCertificates() {
+  const std::string script =
+      "set -e; cd '" + dir_ + "';"
+      "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2"
+      " -subj '/CN=Vantiro Test CA';"
+      "openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr"
+      " -subj '/CN=localhost';"
+      "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial"
+      " -out server.pem -days 2;"
+      "openssl req -x509 -newkey rsa:2048 -nodes -keyout foreign.key -out foreign.pem"
+      " -days 2 -subj '/CN=Foreign Issuer'";
+  const Result r = RunProgram("/bin/sh", {"-c", script}, {}, "");
+  if (r.status != 0) throw std::runtime_error("openssl failed: " + r.err);
+}
+
+void World::SetString(const std::string& key, const std::string& name, const std::string& value) {
+  const Result r =
+      RunProgram(BinDir() + "/qmreg", {"add", key, "/v", name, "/d", value, "/f"}, Env(), "");
+  if (r.status != 0) throw std::runtime_error("qmreg add failed: " + r.err);
+}
+
+void World::SetDword(const std::string& key, const std::string& name, unsigned value) {
+  const Result r = RunProgram(BinDir() + "/qmreg",
+                       {"add", key, "/v", name, "/t", "REG_DWORD", "/d", std::to_string(value), "/f"},
+                       Env(), "");
+  if (r.status != 0) throw std::runtime_error("qmreg add failed: " + r.err);
+}
+
+Result RunProgram(const std::string& program, const std::vector<std::string>& args,
+           const std::map<std::string, std::string>& env, const std::string& input,
+           int timeoutMs) {
+  int inPipe[2], outPipe[2], errPipe[2];
+  if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0 ||
+      pipe2(errPipe, O_CLOEXEC) != 0)
+    throw std::runtime_error("pipe failed");
+  const pid_t pid = Spawn(program, args, env, inPipe[0], outPipe[1], errPipe[1]);
+  close(inPipe[0]);
+  close(outPipe[1]);
+  close(errPipe[1]);
+
+  Result result;
+  std::size_t written = 0;
+  int inFd = inPipe[1];
+  fcntl(inFd, F_SETFL, O_NONBLOCK);
+  if (input.empty()) {
+    close(inFd);
+    inFd = -1;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  int open = 2;
+  while (open > 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      kill(-pid, SIGKILL);
+      break;
+    }
+    pollfd fds[3] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}, {inFd, POLLOUT, 0}};
+    if (poll(fds, 3, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+      char buffer[65536];
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
+      } else {
+        close(fds[i].fd);
+        (i == 0 ? outPipe[0] : errPipe[0]) = -1;
+        --open;
+      }
+    }
+    if (inFd >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP)) != 0) {
+      const ssize_t n = write(inFd, input.data() + written, input.size() - written);
+      if (n > 0) written += static_cast<std::size_t>(n);
+      if (n < 0 || written == input.size()) {
+        close(inFd);
+        inFd = -1;
+      }
+    }
+  }
+  if (inFd >= 0) close(inFd);
+  if (outPipe[0] >= 0) close(outPipe[0]);
+  if (errPipe[0] >= 0) close(errPipe[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+std::vector<nlohmann::json> Events(const std::string& out) {
+  std::vector<nlohmann::json> events;
+  for (const std::string& line : Lines(out)) {
+    if (!line.empty()) events.push_back(nlohmann::json::parse(line));
+  }
+  return events;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TlsServer::TlsServer(const std::string& cert, const std::string& key, const std::string& log) {
+  const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (out < 0) throw std::runtime_error("cannot create " + log);
+  // Its standard input stays open: s_server ends a connection when that input ends.
+  int in[2];
+  if (pipe2(in, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  pid_ = Spawn("/usr/bin/openssl",
+               {"s_server", "-accept", "127.0.0.1:0", "-cert", cert, "-key", key}, {}, in[0],
+               out, out);
+  close(in[0]);
+  input_ = in[1];
+  close(out);
+  // s_server says "ACCEPT 127.0.0.1:PORT" once it listens.
+  const std::string marker = "ACCEPT 127.0.0.1:";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (port_ == 0 && std::chrono::steady_clock::now() < deadline) {
+    const std::string seen = ReadFile(log);
+    const auto at = seen.find(marker);
+    if (at != std::string::npos && seen.find('\n', at) != std::string::npos) {
+      port_ = std::atoi(seen.c_str() + at + marker.size());
+    } else {
+      usleep(20000);
+    }
+  }
+  if (port_ == 0) {
+    close(input_);
+    kill(-pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    throw std::runtime_error("openssl s_server did not start: " + ReadFile(log));
+  }
+}
+
+TlsServer::~TlsServer() {
+  close(input_);
+  kill(-pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+}
+
+}  // namespace e2e

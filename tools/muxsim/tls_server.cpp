@@ -113,6 +113,11 @@ void TlsServer::AcceptLoop() {
                                                        context_);
         {
             std::lock_guard lock(sessions_mutex_);
+            // Ended sessions stay listed, but their threads are joined here so that a
+            // long run with many reconnections does not keep finished threads around.
+            for (const auto& old : sessions_) {
+                if (!old->open()) old->Join();
+            }
             sessions_.push_back(session);
         }
         session->Start();

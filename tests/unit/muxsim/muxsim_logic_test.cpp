@@ -71,51 +71,26 @@ FieldList Hello(const std::string& profile, const std::string& password) {
 
 std::string ResultOf(const Reply& reply) { return FieldValue(reply.fields, "result").value_or("<none>"); }
 
-TEST(Behaviour, LoginOnceBeforeLastingBeforeProfiles) {
+// Forced results and the profile check are also covered end to end; these are the
+// cases the wire tests do not reach.
+TEST(Behaviour, ChangedPasswordsNoAnswerRequestsWithoutIdOrCommand) {
     Behaviour behaviour;
-    EXPECT_EQ(ResultOf(behaviour.ReplyTo(Hello("any", "thing"))), "ok");  // no profiles
     behaviour.SetProfile("1234", "5678");
-    EXPECT_EQ(ResultOf(behaviour.ReplyTo(Hello("1234", "5678"))), "ok");
-    EXPECT_EQ(ResultOf(behaviour.ReplyTo(Hello("1234", "567"))), "password_invalid");
     behaviour.SetProfile("1234", "0000");
+    EXPECT_EQ(ResultOf(behaviour.ReplyTo(Hello("1234", "5678"))), "password_invalid");
     EXPECT_EQ(ResultOf(behaviour.ReplyTo(Hello("1234", "0000"))), "ok");
-
-    behaviour.ForceLogin("failure", false);
-    behaviour.ForceLogin("mailbox_locked", true);
-    EXPECT_EQ(ResultOf(behaviour.ReplyTo(Hello("1234", "0000"))), "mailbox_locked");
-    EXPECT_EQ(ResultOf(behaviour.ReplyTo(Hello("1234", "0000"))), "failure");
     behaviour.ForceLogin(kNoAnswer, true);
     EXPECT_FALSE(behaviour.ReplyTo(Hello("1234", "0000")).answer);
-    behaviour.LoginAuto();
     EXPECT_EQ(ResultOf(behaviour.ReplyTo(Hello("1234", "0000"))), "ok");
-}
-
-TEST(Behaviour, RequestsQuitAndPacketsWithoutCommand) {
-    Behaviour behaviour;
-    const FieldList hold = {{"id", "7"}, {"command", "call_hold"}};
-    Reply reply = behaviour.ReplyTo(hold);
-    EXPECT_TRUE(reply.answer);
-    EXPECT_THAT(reply.fields, ElementsAre(Pair("id", "7"), Pair("result", "ok")));
-
-    behaviour.ForceResult("call_hold", "failure", true);
-    EXPECT_EQ(ResultOf(behaviour.ReplyTo(hold)), "failure");
-    EXPECT_EQ(ResultOf(behaviour.ReplyTo(hold)), "ok");
-    behaviour.ForceResult("call_hold", "busy", false);
-    EXPECT_EQ(ResultOf(behaviour.ReplyTo(hold)), "busy");
-    EXPECT_EQ(ResultOf(behaviour.ReplyTo({{"command", "heartbeat"}})), "ok");
-    behaviour.ResultAuto("call_hold");
-    EXPECT_EQ(ResultOf(behaviour.ReplyTo(hold)), "ok");
 
     // No id in the request: the answer has only the result.
     EXPECT_THAT(behaviour.ReplyTo({{"command", "heartbeat"}}).fields, ElementsAre(Pair("result", "ok")));
-
-    reply = behaviour.ReplyTo({{"id", "q"}, {"command", "quit"}});
-    EXPECT_FALSE(reply.answer);
-    EXPECT_TRUE(reply.close_after);
-
-    reply = behaviour.ReplyTo({{"id", "q"}, {"command", ""}});
-    EXPECT_FALSE(reply.answer);
-    EXPECT_NE(reply.problem, "");
+    const Reply quit = behaviour.ReplyTo({{"id", "q"}, {"command", "quit"}});
+    EXPECT_FALSE(quit.answer);
+    EXPECT_TRUE(quit.close_after);
+    const Reply empty = behaviour.ReplyTo({{"id", "q"}, {"command", ""}});
+    EXPECT_FALSE(empty.answer);
+    EXPECT_NE(empty.problem, "");
 }
 
 TEST(FrameLog, WaitsConsumeFramesInOrderAndTimeOutsForgetThem) {

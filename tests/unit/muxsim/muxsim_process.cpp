@@ -62,7 +62,11 @@ MuxsimProcess::MuxsimProcess(const std::vector<std::string>& args) {
 MuxsimProcess::~MuxsimProcess() {
     CloseInput();
     if (pid_ > 0 && !status_) {
-        if (!WaitExit(10s)) {
+        // End of input is "quit": every run must end cleanly, which also catches
+        // reports of the sanitizers in the child (they change its exit status).
+        const auto status = WaitExit(10s);
+        EXPECT_EQ(status, 0) << "muxsim did not exit cleanly at end of input";
+        if (!status) {
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
         }

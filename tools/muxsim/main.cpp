@@ -1,0 +1,99 @@
+// muxsim: the multiplexor emulator. A TLS server that answers the plug-in's framed
+// packets as configured, sends notices and applies faults on command, and reports
+// everything as one event line each on standard output.
+#include <csignal>
+#include <exception>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "behaviour.h"
+#include "cert_maker.h"
+#include "command_runner.h"
+#include "event_writer.h"
+#include "frame_log.h"
+#include "options.h"
+#include "packet.h"
+#include "tls_server.h"
+
+namespace {
+
+int Exit(muxsim::EventWriter& events, int code) {
+    events.Write("exit", muxsim::Json{{"code", code}});
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Writes to a client that has gone must fail with EPIPE, not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    const muxsim::ParseOutcome parsed = muxsim::ParseOptions(argc, argv);
+    if (!parsed.options) {
+        if (parsed.exit_code == 0) {
+            std::cout << parsed.message;
+            return 0;
+        }
+        muxsim::EventWriter events(std::cout, muxsim::OutputFormat::kJson);
+        events.Error("bad command line: " + parsed.message);
+        return Exit(events, parsed.exit_code);
+    }
+    const muxsim::Options& options = *parsed.options;
+    muxsim::EventWriter events(std::cout, options.text ? muxsim::OutputFormat::kText
+                                                       : muxsim::OutputFormat::kJson);
+    PH_init();
+
+    muxsim::ServerConfig config;
+    config.host = options.host;
+    config.port = options.port;
+    config.cert_file = options.cert_file;
+    config.key_file = options.key_file;
+    config.max_frame = options.max_frame;
+
+    std::ifstream script;
+    if (!options.script.empty()) {
+        script.open(options.script);
+        if (!script) {
+            events.Error("cannot read script " + options.script);
+            return Exit(events, 2);
+        }
+    }
+    try {
+        if (!options.make_certs_dir.empty()) {
+            const auto files = muxsim::MakeCertificates(options.make_certs_dir, options.foreign);
+            config.cert_file = files.server_cert.string();
+            config.key_file = files.server_key.string();
+            events.Write("certificates", muxsim::Json{{"ca", files.ca.string()},
+                                                      {"server", files.server_cert.string()},
+                                                      {"signer", files.signer.string()}});
+        }
+    } catch (const std::exception& e) {
+        events.Error(e.what());
+        return Exit(events, 1);
+    }
+
+    muxsim::Behaviour behaviour;
+    for (const auto& [profile, password] : options.profiles) behaviour.SetProfile(profile, password);
+    muxsim::FrameLog frames;
+    muxsim::TlsServer server(config, muxsim::SessionContext{events, behaviour, frames,
+                                                            options.max_frame});
+    try {
+        server.Start();
+    } catch (const std::exception& e) {
+        events.Error(e.what());
+        return Exit(events, 1);
+    }
+    events.Write("listening", muxsim::Json{{"host", server.host()}, {"port", server.port()}});
+
+    muxsim::CommandRunner runner(server, behaviour, frames, events);
+    bool running = true;
+    std::string line;
+    if (script.is_open()) {
+        while (running && std::getline(script, line)) running = runner.RunLine(line);
+    }
+    while (running && std::getline(std::cin, line)) running = runner.RunLine(line);
+
+    server.Stop();
+    return Exit(events, 0);
+}

@@ -106,11 +106,11 @@ TEST_F(WriterTest, EveryRequestCarriesTheLoginCredentialsAndItsFieldsInOrder) {
 TEST_F(WriterTest, RequestsWhileNotConnectedAreDroppedNotKeptForLater) {
   // Lookups stay unanswered until the gate opens (the answer is set up before the
   // supervisor runs, so no thread reads it while it changes).
-  std::atomic<bool> answer{false};
+  auto answer = std::make_shared<std::atomic<bool>>(false);
   AnswerLookups("127.0.0.1", peer_->Port());
   const auto answerLookup = host_.onPublish;
-  host_.onPublish = [&answer, answerLookup](const std::string& queue) {
-    if (answer) answerLookup(queue);
+  host_.onPublish = [answer, answerLookup](const std::string& queue) {
+    if (*answer) answerLookup(queue);
   };
   Start();
   thread_->sendCALLHOLD("7", "9", "", "");
@@ -119,7 +119,7 @@ TEST_F(WriterTest, RequestsWhileNotConnectedAreDroppedNotKeptForLater) {
   EXPECT_FALSE(Traced("Queued HELLO packet"));
   EXPECT_EQ(thread_->Profile(), "");  // the settings are read only for a login that goes out
 
-  answer = true;
+  *answer = true;
   ASSERT_TRUE(peer_->WaitForCount("heartbeat", 1));  // the connection has carried traffic
   EXPECT_TRUE(peer_->Frames("call_hold").empty());
   EXPECT_EQ(peer_->Frames("hello").size(), 1u);

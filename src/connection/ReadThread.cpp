@@ -13,8 +13,8 @@
 #include "connection/PluginThread.h"
 #include "connection/TlsConnection.h"
 #include "connection/WriteThread.h"
-#include "connection/answered_request.h"
 #include "connection/failure_notices.h"
+#include "connection/sent_packets.h"
 #include "connection/validating_caption.h"
 #include "diag/trace_log.h"
 #include "frame.h"
@@ -55,13 +55,13 @@ using PacketHandle = std::unique_ptr<PH_Packet, PacketDeleter>;
 // ends.
 class ForgetOnExit {
  public:
-  explicit ForgetOnExit(const char* id) : id_(id) {}
-  ~ForgetOnExit() { ForgetSentPacket(id_); }
+  explicit ForgetOnExit(std::string id) : id_(std::move(id)) {}
+  ~ForgetOnExit() { RemoveSentPacketId(id_); }
   ForgetOnExit(const ForgetOnExit&) = delete;
   ForgetOnExit& operator=(const ForgetOnExit&) = delete;
 
  private:
-  const char* id_;
+  std::string id_;
 };
 
 // Command packets that are republished on a host queue.
@@ -100,8 +100,10 @@ void ReadThread::Execute() {
       // Ready, or a failed wait, whose cause the read reports.
     }
 
-    std::unique_ptr<char[]> body = ReadFrame();
-    if (!body) {
+    std::unique_ptr<char[]> body;
+    const FrameRead read = ReadFrame(body);
+    if (read == FrameRead::NothingYet) continue;
+    if (read == FrameRead::Failed) {
       ReadFailed();
       return;
     }
@@ -118,32 +120,42 @@ void ReadThread::Execute() {
     body.reset();
   }
   Trace("ReadThread::Execute(): Starting thread termination");
-  if (const std::shared_ptr<PluginThread> supervisor = Supervisor()) supervisor->SignalReadThreadTerminated();
+  if (const std::shared_ptr<PluginThread> supervisor = Supervisor()) supervisor->SignalReadThreadTerminated(this);
 }
 
-std::unique_ptr<char[]> ReadThread::ReadFrame() {
+ReadThread::FrameRead ReadThread::ReadFrame(std::unique_ptr<char[]>& body) {
   const StopCheck stop = [this] { return Terminated(); };
   char prefix[kFramePrefixSize];
-  if (!connection_->ReadExact(prefix, sizeof prefix, kNoReadDeadlineMs, stop)) return nullptr;
+  // The socket may have been readable for the TLS layer alone (a session ticket):
+  // until the first byte of a frame has come, the loop goes on waiting.
+  std::size_t got = 0;
+  const TlsIo first = connection_->Read(prefix, sizeof prefix, got);
+  if (first == TlsIo::WouldBlock) return FrameRead::NothingYet;
+  if (first != TlsIo::Done) return FrameRead::Failed;
+  if (got < sizeof prefix &&
+      !connection_->ReadExact(prefix + got, sizeof prefix - got, kNoReadDeadlineMs, stop)) {
+    return FrameRead::Failed;
+  }
   const std::optional<std::size_t> length = ParseFramePrefix(std::string_view(prefix, sizeof prefix));
   if (!length) {
     Trace("ReadThread::Execute(): The length prefix is not eight digits and a line feed");
-    return nullptr;
+    return FrameRead::Failed;
   }
   Trace("ReadThread::Execute(): Receiving a packet of [%d] bytes", static_cast<int>(*length));
 
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[*length + kBodySlack]);
   if (!buffer) {
     Trace("ReadThread::Execute(): Cannot allocate [%d] bytes", static_cast<int>(*length + kBodySlack));
-    return nullptr;
+    return FrameRead::Failed;
   }
-  if (!connection_->ReadExact(buffer.get(), *length, kNoReadDeadlineMs, stop)) return nullptr;
+  if (!connection_->ReadExact(buffer.get(), *length, kNoReadDeadlineMs, stop)) return FrameRead::Failed;
   buffer[*length] = '\0';
   // The body is traced as text, blanked: no password reaches the trace log.
   if (TraceEnabled()) {
     Trace("ReadThread::Execute(): Received [%s] bytes", BlankPassword(buffer.get()).c_str());
   }
-  return buffer;
+  body = std::move(buffer);
+  return FrameRead::Frame;
 }
 
 void ReadThread::ReadFailed() {
@@ -160,29 +172,32 @@ void ReadThread::ProcessPacket(PACKET packet) {
   const char* id = PH_valueOf(packet, "id");
   Trace("ReadThread::ProcessPacket(): id=[%s]", OrEmpty(id));
 
+  // The record is copied out under sentPacketsLock and used outside it.
   AfterPacket next = AfterPacket::Continue;
-  if (const std::optional<AnsweredRequest> request = FindSentPacket(id)) {
+  SentPacketRecord record{};
+  if (id != nullptr && LookUpSentPacket(id, record)) {
     ForgetOnExit forget(id);
-    next = ProcessAnswer(packet, *request);
+    next = ProcessAnswer(packet, record);
   } else {
     next = ProcessCommand(packet);
   }
   if (next == AfterPacket::EndReader) Terminate();
 }
 
-ReadThread::AfterPacket ReadThread::ProcessAnswer(PACKET packet, const AnsweredRequest& request) {
+ReadThread::AfterPacket ReadThread::ProcessAnswer(PACKET packet, const SentPacketRecord& record) {
   if (State().PerfLogEnabled) {
     // The performance log's answer line (LogAnswerTime) is written here.
   }
   const char* result = PH_valueOf(packet, "result");
   Trace("ReadThread::ProcessPacket(): result=[%s]", OrEmpty(result));
 
-  if (request.command == "hello") return ProcessLoginAnswer(result);
-  if (request.command == "heartbeat") {
+  const std::string command(record.command, strnlen(record.command, sizeof record.command));
+  if (command == "hello") return ProcessLoginAnswer(result);
+  if (command == "heartbeat") {
     PublishLookupForValidation();
     return AfterPacket::Continue;
   }
-  ShowNotice(NoticeForAnswer(request.command, result));
+  ShowNotice(NoticeForAnswer(command, result));
   return AfterPacket::Continue;
 }
 

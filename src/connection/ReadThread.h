@@ -21,7 +21,7 @@ namespace vantiro {
 
 class PluginThread;
 class TlsConnection;
-struct AnsweredRequest;
+struct SentPacketRecord;
 enum class FailureNotice;
 
 class ReadThread : public qmos::TThread {
@@ -54,15 +54,19 @@ class ReadThread : public qmos::TThread {
   // What the read loop does after a packet.
   enum class AfterPacket { Continue, EndReader };
 
-  // Reads one frame: its body, terminated, in a buffer of the body's length + 128
-  // bytes. Null when the connection failed or ended, also for a prefix that is not
-  // eight digits and a body that cannot be allocated.
-  std::unique_ptr<char[]> ReadFrame();
+  enum class FrameRead {
+    Frame,       // body holds the text, terminated, in a buffer of its length + 128
+    NothingYet,  // no byte of a frame has come: wait again
+    Failed,      // the connection failed or ended, the prefix is not eight digits, or
+                 // the body cannot be allocated
+  };
+  // Reads one frame.
+  FrameRead ReadFrame(std::unique_ptr<char[]>& body);
   // The end of a failed read: silent after termination, otherwise the connection
   // is reported down.
   void ReadFailed();
 
-  AfterPacket ProcessAnswer(PACKET packet, const AnsweredRequest& request);
+  AfterPacket ProcessAnswer(PACKET packet, const SentPacketRecord& record);
   AfterPacket ProcessLoginAnswer(const char* result);
   AfterPacket ProcessCommand(PACKET packet);
   AfterPacket ProcessRejection(PACKET packet);

@@ -8,13 +8,14 @@
 
 #include "connection/ReadThread.h"
 #include "connection/WriteThread.h"
-#include "connection/answered_request.h"
+#include "connection/sent_packets.h"
 #include "connection/failure_notices.h"
 #include "connection/validating_caption.h"
 #include "frame.h"
 #include "qmos/application.h"
 #include "supervisor_fixture.h"
 #include "tls_peer_pair.h"
+#include "writer_fixture.h"
 
 namespace connection_test {
 namespace {
@@ -28,15 +29,16 @@ const std::string kValidationLookup = "service_name:XXX_MessageCenterAPI\n";
 struct Box {
   std::string text, title;
   unsigned flags;
-  int loginFailedBefore, abortsBefore;  // host publications when the box opened
+  int loginFailedBefore, abortsBefore;  // failures published and aborts when the box opened
 };
 
 class RecordingPresenter : public qmos::Presenter {
  public:
-  explicit RecordingPresenter(const FakeHost& host) : host_(host) {}
+  explicit RecordingPresenter(const FakeHost& host, std::function<int()> aborts)
+      : host_(host), aborts_(std::move(aborts)) {}
   int ShowMessageBox(const std::string& text, const std::string& title, unsigned flags) override {
     std::lock_guard<std::mutex> guard(mutex_);
-    boxes_.push_back({text, title, flags, host_.Count("mc_login_failed"), host_.Count("mc_logged_out", &kAbort)});
+    boxes_.push_back({text, title, flags, host_.Count("mc_login_failed"), aborts_()});
     return qmos::IDOK;
   }
   void CaptionChanged(const std::string& text) override {
@@ -54,6 +56,7 @@ class RecordingPresenter : public qmos::Presenter {
 
  private:
   const FakeHost& host_;
+  const std::function<int()> aborts_;
   mutable std::mutex mutex_;
   std::vector<Box> boxes_;
   std::vector<std::string> captions_;
@@ -118,7 +121,10 @@ class ReaderTest : public SupervisorTest {
     Answer(id, command, answer);
     ASSERT_TRUE(PumpUntil([&] { return !Recorded(id); })) << command << " " << answer;
   }
-  static bool Recorded(const std::string& id) { return vantiro::FindSentPacket(id.c_str()).has_value(); }
+  static bool Recorded(const std::string& id) {
+    vantiro::SentPacketRecord record;
+    return vantiro::LookUpSentPacket(id, record);
+  }
 
   void Send(const std::string& text) { ASSERT_TRUE(peer_->Send(vantiro::EncodeFrame(text))); }
 
@@ -130,7 +136,11 @@ class ReaderTest : public SupervisorTest {
   }
   bool ReaderEnded() { return PumpUntil([&] { return reader_->Finished(); }); }
 
-  std::shared_ptr<RecordingPresenter> presenter_ = std::make_shared<RecordingPresenter>(host_);
+  // The supervisor publishes its abort once; every call traces.
+  int Aborts() const { return TraceCount("PluginThread::AbortConnection(): At start"); }
+
+  std::shared_ptr<RecordingPresenter> presenter_ =
+      std::make_shared<RecordingPresenter>(host_, [this] { return Aborts(); });
   std::shared_ptr<vantiro::PluginThread> supervisor_;
   std::unique_ptr<TestPki> pki_;
   std::unique_ptr<TlsPeerPair> peer_;
@@ -282,7 +292,7 @@ TEST_F(ReaderTest, RefusedLoginReportsThenAbortsAfterTheNotice) {
     const std::size_t boxesBefore = presenter_->Boxes().size();
     AnswerAndWait(row.result, "hello", std::string("result:") + row.result + "\n");
     EXPECT_EQ(host_.Count("mc_login_failed", &kEmpty), aborts + 1);
-    EXPECT_EQ(host_.Count("mc_logged_out", &kAbort), ++aborts) << row.result;
+    EXPECT_EQ(Aborts(), ++aborts) << row.result;
     const std::vector<Box> boxes = presenter_->Boxes();
     ASSERT_EQ(boxes.size(), boxesBefore + (row.notice != 0 ? 1 : 0)) << row.result;
     if (row.notice != 0) {
@@ -292,6 +302,7 @@ TEST_F(ReaderTest, RefusedLoginReportsThenAbortsAfterTheNotice) {
     }
   }
   EXPECT_TRUE(supervisor_->aborting());
+  EXPECT_EQ(host_.Count("mc_logged_out", &kAbort), 1);
   EXPECT_TRUE(Traced("ReadThread::ProcessPacket(): Hello returned =[failure]"));
   EXPECT_FALSE(Traced("Hello returned =[busy]"));
   EXPECT_FALSE(reader_->Finished());
@@ -356,7 +367,8 @@ TEST_F(ReaderTest, RejectionsRetryAbortOrAreIgnored) {
 
   Send("command:rejection\nreason:cannot_authenticate\n");
   Send("command:rejection\nreason:mailbox_locked\n");
-  ASSERT_TRUE(PumpUntil([&] { return host_.Count("mc_logged_out", &kAbort) == 2; }));
+  ASSERT_TRUE(PumpUntil([&] { return Aborts() == 2; }));
+  EXPECT_EQ(host_.Count("mc_logged_out", &kAbort), 1);
   const std::vector<Box> boxes = presenter_->Boxes();
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0].title, "Cannot Authenticate at this time");
@@ -413,6 +425,19 @@ TEST_F(ReaderTest, ANoticeOpenAtShutdownDoesNotHoldTheReader) {
   EXPECT_TRUE(presenter_->Boxes().empty());
   EXPECT_FALSE(Recorded("a"));
   EXPECT_EQ(TraceCount("ReadThread::Execute(): Socket seems to be closed.  Exiting thread"), 1);
+}
+
+// The supervisor's own reader: started on the connection, told to end with it, and
+// ending by the terminate flag (not by the socket the supervisor then shuts).
+TEST_F(WriterTest, TheSupervisorsReaderEndsWithIt) {
+  StartConnected();
+  const std::weak_ptr<vantiro::ReadThread> reader = thread_->Reader();
+  ASSERT_FALSE(reader.expired());
+  thread_->Terminate();
+  ASSERT_TRUE(thread_->WaitFor(20000));
+  EXPECT_TRUE(WaitUntil([&] { return reader.expired(); }));
+  EXPECT_EQ(TraceCount("ReadThread::Execute(): Starting thread termination"), 1);
+  EXPECT_FALSE(Traced("Socket seems to be closed"));
 }
 
 // Every way the stream can end or go bad ends the reader the same way: one trace

@@ -568,10 +568,11 @@ void TVantiroImpl::AbortRequested() {
     ValidatePasswordThread->Terminate();
     ValidatePasswordThread.reset();
   }
-  // The supervisor publishes "reason:abort" once, however often the request comes
-  // back (also as the host's echo of that very publication).
-  if (const std::shared_ptr<PluginThread> supervisor = state.GetPluginThread())
-    supervisor->AbortConnection();
+  // A supervisor that is already aborting is left alone: the client may hand the
+  // supervisor's own "reason:abort" publication back as a request, which must not
+  // publish it again (and again).
+  const std::shared_ptr<PluginThread> supervisor = state.GetPluginThread();
+  if (supervisor && !supervisor->aborting()) supervisor->AbortConnection();
 }
 
 void TVantiroImpl::StartSupervisor() {

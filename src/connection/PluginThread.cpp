@@ -35,9 +35,12 @@ std::int64_t ScaledSeconds() { return qmos::MonotonicMs() / qmos::ScaledMs(kTick
 }  // namespace
 
 PluginThread::PluginThread(quillmere::IQMViewerBase* hostCallback)
-    : hostCallback_(hostCallback), wake_(qmos::Event::Create()) {
+    : hostCallback_(hostCallback),
+      wake_(qmos::Event::Create()),
+      somethingToWriteEvent_(qmos::Event::Create()) {
   SetFreeOnTerminate(true);
-  State().SetSomethingToWriteEvent(qmos::Event::Create());
+  // Our writers wait on our own event; the process state names the newest one.
+  State().SetSomethingToWriteEvent(somethingToWriteEvent_);
   State().LoginAuthenticated = false;
 }
 
@@ -218,19 +221,16 @@ void PluginThread::RetryConnection() {
 
 void PluginThread::AbortConnection() {
   Trace("PluginThread::AbortConnection(): At start");
+  // Once only: the host may hand our own "reason:abort" publication back to the
+  // plug-in as an abort request, which must not publish it again.
+  if (aborting_.exchange(true)) {
+    Terminate();
+    return;
+  }
   PublishToHost(kLoggedOutQueue, "reason:abort\n");
   State().LoginAuthenticated = false;
-  aborting_ = true;
   retryConnection_ = false;
   Terminate();
 }
-
-// ---------------------------------------------------------------------------
-// Packets. The writer that carries them is not part of this build: with no writer
-// recorded, a packet is dropped before it is built.
-
-void PluginThread::sendHELLO() {}
-
-void PluginThread::sendHEARTBEAT() {}
 
 }  // namespace vantiro

@@ -11,9 +11,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "qmos/event.h"
 #include "qmos/hresult.h"
@@ -29,7 +31,9 @@ struct IQMViewerBase;
 
 namespace vantiro {
 
+class ReadThread;
 class TlsConnection;
+class WriteThread;
 
 class PluginThread : public qmos::TThread {
  public:
@@ -64,10 +68,49 @@ class PluginThread : public qmos::TThread {
   // reference for as long as they use it.
   std::shared_ptr<TlsConnection> Connection() const;
 
-  // The login and the keep-alive packets. The writer that carries packets to the
-  // multiplexor is not part of this build, so they send nothing yet.
-  void sendHELLO();
+  // The send operations (send_operations.cpp): each builds its packet ("profile", "password", "command",
+  // then its own fields in order), queues it on the writer and wakes the writer. A
+  // packet is dropped when the supervisor is not connected or has no live writer;
+  // nothing is kept for a later connection. Callable from any thread.
+  void sendHELLO();  // reads "mc_profile" and "mc_password" from the host first
   void sendHEARTBEAT();
+  void sendQUIT();
+  void sendCALLHOLD(const std::string& call_id, const std::string& call_ip_address,
+                    const std::string& max_hold_time, const std::string& call_channel);
+  void sendCALLTAKEMESSAGE(const std::string& call_id, const std::string& call_ip_address,
+                           const std::string& call_channel);
+  void sendCALLSENDMESSAGE(const std::string& call_id, const std::string& call_ip_address,
+                           const std::string& ad_hoc_msg, const std::string& pre_defined_msg,
+                           const std::string& call_channel);
+  void sendCALLINTERCEPT(const std::string& call_id, const std::string& call_ip_address,
+                         const std::string& transfer_number, const std::string& call_channel);
+  void sendPLACECALL(const std::string& callback_number, const std::string& target_number);
+  void sendPRESENCEMONITORREQUEST(const std::string& monitor_profile, const std::string& service);
+  void sendPRESENCEMONITORREMOVE(const std::string& monitor_profile, const std::string& service);
+  void sendPRESENCEMONITORREMOVEALL(const std::string& service);
+  void sendPRESENCEMONITORQUERY(const std::string& service);
+  void sendOFFLINEACTIVITYREQUEST();
+  void sendSENDIM(const std::string& destination_profile, const std::string& sender_name,
+                  const std::string& message);
+
+  // The profile and password of the last login (sendHELLO); every later packet of the
+  // connection carries them.
+  std::string Profile() const;
+  std::string Password() const;
+
+  // The writer and the reader of the current connection, or null (a worker that has
+  // ended is simply gone).
+  std::shared_ptr<WriteThread> Writer() const;
+  std::shared_ptr<ReadThread> Reader() const;
+  // The event that wakes this supervisor's writers, made by the constructor.
+  std::shared_ptr<qmos::Event> SomethingToWriteEvent() const { return somethingToWriteEvent_; }
+
+  // The end of the workers' termination handshake: a worker calls these as it ends.
+  // They set writeThreadTerminatedEvent / readThreadTerminatedEvent when the
+  // supervisor is waiting for that worker (the event exists only then) and the worker
+  // is the one recorded (null: whichever is recorded); otherwise they do nothing.
+  void SignalWriteThreadTerminated(const WriteThread* writer = nullptr);
+  void SignalReadThreadTerminated(const ReadThread* reader = nullptr);
 
   std::int32_t lastConnectResult() const { return lastConnectResult_.load(); }
   bool connected() const { return connected_.load(); }
@@ -100,16 +143,22 @@ class PluginThread : public qmos::TThread {
   void Nap(std::int64_t ms);
   bool StopRequested() const;
 
-  // The writer and the reader of a connection. Neither exists in this build: no
-  // worker is ever recorded, so these do nothing and a standing connection idles in
-  // the keep-alive loop.
-  bool HasWriter() const { return false; }
-  void ForgetWorkersOfEarlierPass() {}  // loop step 2: stop and forget, no waiting
-  void StartWorkers() {}                // loop step 8
-  void StopWorkersAtEnd() {}            // termination steps 1 to 3
-  void ForgetReader() {}                // set its terminate flag, forget it
-  void ForgetWriter() {}                // set its terminate flag, forget it, wake it
-  void StopWriterForRetry() {}          // also purge its queue and the sent packets
+  // The writer and the reader of a connection (supervisor_workers.cpp).
+  bool HasWriter() const { return Writer() != nullptr; }
+  void ForgetWorkersOfEarlierPass();  // loop step 2: stop and forget, no waiting
+  void StartWorkers();                // loop step 8
+  void StopWorkersAtEnd();            // termination steps 1 to 3
+  void ForgetReader();                // set its terminate flag, forget it
+  void ForgetWriter();                // set its terminate flag, forget it, wake it
+  void StopWriterForRetry();          // also purge its queue and the sent packets
+  // Waits at most the scaled bound for event, or until the worker has finished.
+  static void WaitForWorkerEnd(const std::shared_ptr<qmos::Event>& event, const qmos::TThread& worker);
+
+  // Builds a packet with the common fields, command and the fields given, and queues
+  // it on the writer; false when it was dropped.
+  using Field = std::pair<const char*, const std::string*>;
+  bool QueueRequest(const char* command, std::initializer_list<Field> fields);
+  void TraceSending(const char* operation, const char* packetName);
 
   std::atomic<std::int32_t> lastConnectResult_{0};
   quillmere::IQMViewerBase* const hostCallback_;
@@ -119,6 +168,12 @@ class PluginThread : public qmos::TThread {
   std::string caCertificate_;
   std::shared_ptr<ssl_ctx_st> ctx_;
   std::shared_ptr<TlsConnection> connection_;
+  std::string profile_;
+  std::string password_;
+  std::weak_ptr<WriteThread> writer_;
+  std::weak_ptr<ReadThread> reader_;
+  std::shared_ptr<qmos::Event> writeThreadTerminatedEvent_;  // only while waiting at the end
+  std::shared_ptr<qmos::Event> readThreadTerminatedEvent_;
 
   std::atomic<std::uint16_t> port_{0};
   std::atomic<bool> connected_{false};
@@ -130,6 +185,7 @@ class PluginThread : public qmos::TThread {
   std::atomic<int> libraryInitCount_{0};
 
   std::shared_ptr<qmos::Event> wake_;  // set by TerminatedSet
+  const std::shared_ptr<qmos::Event> somethingToWriteEvent_;
 };
 
 }  // namespace vantiro

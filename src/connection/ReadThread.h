@@ -2,9 +2,17 @@
 // frame at a time and hands each packet to ProcessPacket, which tells answers to the
 // plug-in's requests (by id, through the sent-packet table) from the multiplexor's
 // own notices.
+//
+// Threads: Execute and ProcessPacket run on the reader's own thread; the failure
+// notices, the login prompt and ChangeCaption run on the main thread through
+// Synchronize while the reader waits. The reader holds its connection by shared
+// ownership and its supervisor weakly: "the reader has a supervisor" means the weak
+// reference still locks.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "packet.h"
 #include "qmos/thread.h"
@@ -13,6 +21,8 @@ namespace vantiro {
 
 class PluginThread;
 class TlsConnection;
+struct SentPacketRecord;
+enum class FailureNotice;
 
 class ReadThread : public qmos::TThread {
  public:
@@ -20,11 +30,61 @@ class ReadThread : public qmos::TThread {
   ReadThread(std::shared_ptr<TlsConnection> connection, std::weak_ptr<PluginThread> supervisor);
   ~ReadThread() override;
 
-  // Acts on one received packet; runs on the reader's thread.
+  // Acts on one received packet; runs on the reader's thread. A null packet is
+  // ignored.
   void ProcessPacket(PACKET packet);
+
+  // Republishes a command packet on a host queue: every field but "id", "profile"
+  // and "command", in the packet's order.
+  void RelayToHostQueue(PACKET packet, const std::string& queue);
+
+  // Shows "Now Validating Password" with growing dots in the host's caption. Runs on
+  // the main thread.
+  void ChangeCaption();
+
+  // Asks the user for a valid profile and password after the multiplexor refused the
+  // password. Runs on the main thread. The login dialog is not part of this build,
+  // so nothing is asked yet; the reader ends after it all the same.
+  void PromptUserForValidPassword();
 
  protected:
   void Execute() override;
+
+ private:
+  // What the read loop does after a packet.
+  enum class AfterPacket { Continue, EndReader };
+
+  enum class FrameRead {
+    Frame,       // body holds the text, terminated, in a buffer of its length + 128
+    NothingYet,  // no byte of a frame has come: wait again
+    Failed,      // the connection failed or ended, the prefix is not eight digits, or
+                 // the body cannot be allocated
+  };
+  // Reads one frame.
+  FrameRead ReadFrame(std::unique_ptr<char[]>& body);
+  // The end of a failed read: silent after termination, otherwise the connection
+  // is reported down.
+  void ReadFailed();
+
+  AfterPacket ProcessAnswer(PACKET packet, const SentPacketRecord& record);
+  AfterPacket ProcessLoginAnswer(const char* result);
+  AfterPacket ProcessCommand(PACKET packet);
+  AfterPacket ProcessRejection(PACKET packet);
+  void PublishLookupForValidation();
+
+  // Runs fn on the main thread and waits. When the host no longer serves its queue
+  // (shutdown), fn does not run: for a notice that counts as the box being closed.
+  void OnMainThread(const std::function<void()>& fn);
+  void ShowNotice(FailureNotice notice);
+  // AbortConnection on the supervisor, when the reader still has one and has not
+  // been told to end.
+  void AbortIfStillRunning();
+
+  std::shared_ptr<PluginThread> Supervisor() const { return supervisor_.lock(); }
+  void Publish(const std::string& queue, const std::string& data);
+
+  const std::shared_ptr<TlsConnection> connection_;
+  const std::weak_ptr<PluginThread> supervisor_;
 };
 
 }  // namespace vantiro

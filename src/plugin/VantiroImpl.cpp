@@ -1,5 +1,6 @@
 #include "plugin/VantiroImpl.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -37,11 +38,74 @@ constexpr const char* kSubscribedQueues[] = {
     "presence_monitor",    "presence_monitor_remove", "presence_monitor_query",
     "presence_monitor_remove_all", "mc_logged_out", "send_im"};
 
-// The request queues, in the order they are compared after "service_lookup_response".
-constexpr const char* kRequestQueues[] = {
-    "mc_intercept",     "mc_hold_call", "mc_take_message", "mc_send_message",
-    "presence_monitor", "presence_monitor_remove", "presence_monitor_remove_all",
-    "presence_monitor_query", "send_im", "mc_place_call"};
+// A field of the queue data; an absent field is the empty text.
+std::string Field(PH_Packet* packet, const char* name) {
+  const char* value = PH_valueOf(packet, name);
+  return value != nullptr ? std::string(value) : std::string();
+}
+
+// The request queues, in the order they are compared after "service_lookup_response",
+// each with the send operation it calls and the fields it passes on.
+struct RequestQueue {
+  const char* name;
+  void (*send)(PluginThread& supervisor, PH_Packet* data);
+};
+
+constexpr RequestQueue kRequestQueues[] = {
+    {"mc_intercept",
+     [](PluginThread& s, PH_Packet* d) {
+       s.sendCALLINTERCEPT(Field(d, "call_id"), Field(d, "call_ip_address"),
+                           Field(d, "transfer_number"), Field(d, "call_channel"));
+     }},
+    {"mc_hold_call",
+     [](PluginThread& s, PH_Packet* d) {
+       s.sendCALLHOLD(Field(d, "call_id"), Field(d, "call_ip_address"), Field(d, "max_hold_time"),
+                      Field(d, "call_channel"));
+     }},
+    {"mc_take_message",
+     [](PluginThread& s, PH_Packet* d) {
+       s.sendCALLTAKEMESSAGE(Field(d, "call_id"), Field(d, "call_ip_address"),
+                             Field(d, "call_channel"));
+     }},
+    {"mc_send_message",
+     [](PluginThread& s, PH_Packet* d) {
+       // The host's "pre_defined_msgid" travels as "pre_defined_msg".
+       s.sendCALLSENDMESSAGE(Field(d, "call_id"), Field(d, "call_ip_address"),
+                             Field(d, "ad_hoc_msg"), Field(d, "pre_defined_msgid"),
+                             Field(d, "call_channel"));
+     }},
+    {"presence_monitor",
+     [](PluginThread& s, PH_Packet* d) {
+       s.sendPRESENCEMONITORREQUEST(Field(d, "monitor_profile"), Field(d, "service"));
+     }},
+    {"presence_monitor_remove",
+     [](PluginThread& s, PH_Packet* d) {
+       s.sendPRESENCEMONITORREMOVE(Field(d, "monitor_profile"), Field(d, "service"));
+     }},
+    {"presence_monitor_remove_all",
+     [](PluginThread& s, PH_Packet* d) { s.sendPRESENCEMONITORREMOVEALL(Field(d, "service")); }},
+    {"presence_monitor_query",
+     [](PluginThread& s, PH_Packet* d) { s.sendPRESENCEMONITORQUERY(Field(d, "service")); }},
+    {"send_im",
+     [](PluginThread& s, PH_Packet* d) {
+       s.sendSENDIM(Field(d, "destination_profile"), Field(d, "sender_name"), Field(d, "message"));
+     }},
+    {"mc_place_call",
+     [](PluginThread& s, PH_Packet* d) {
+       s.sendPLACECALL(Field(d, "callback_number"), Field(d, "target_number"));
+     }},
+};
+
+// A password validation starts only while the password expires within this many days.
+constexpr std::int32_t kExpiryWindowDays = 14;
+// The same validation address is not validated again within this time (5 hours).
+constexpr std::int64_t kValidationThrottleSeconds = 18000;
+
+// The throttle in wall-clock seconds, scaled like every other duration (at least 1).
+std::int64_t ValidationThrottleSeconds() {
+  const std::int64_t ms = qmos::ScaledMs(kValidationThrottleSeconds * 1000);
+  return std::max<std::int64_t>(1, (ms + 999) / 1000);
+}
 
 constexpr const char* kShortDescription = "Vantiro Backend";
 constexpr const char* kLongDescription =
@@ -227,16 +291,8 @@ void TVantiroImpl::InitializeSteps(IQMViewerBase* callback) {
   // 13.
   lastValidationTime = 0;
 
-  // 14. The supervisor is recorded before it starts, so that its own clearing of the
-  // reference at its end can never be overwritten by a late store here.
-  if (!state.GetPluginThread()) {
-    auto supervisor = std::make_shared<PluginThread>(callback);
-    state.SetPluginThread(supervisor);
-    if (!supervisor->Start()) {
-      state.ClearPluginThread(supervisor.get());
-      throw std::runtime_error("Thread creation error: the connection supervisor could not be started");
-    }
-  }
+  // 14.
+  if (!state.GetPluginThread()) StartSupervisor();
 }
 
 // --- Terminate ----------------------------------------------------------------------
@@ -396,19 +452,70 @@ HRESULT TVantiroImpl::DispatchQueue(const std::string& queue, const std::string&
                                                                       : static_cast<int>(data.size());
   PacketPtr packet(PH_create(data.c_str(), length));
   if (!packet) throw std::bad_alloc();
+  PH_Packet* const p = packet.get();
 
   if (queue == "service_lookup_response") {
-    MultiplexorAddressArrived(PH_valueOf(packet.get(), "service_name"),
-                              PH_valueOf(packet.get(), "ip_address"),
-                              PH_valueOf(packet.get(), "tcp_port"));
+    const char* service = PH_valueOf(p, "service_name");
+    const char* host = PH_valueOf(p, "ip_address");
+    const char* port = PH_valueOf(p, "tcp_port");
+    ValidationAddressArrived(service, host, port);
+    MultiplexorAddressArrived(service, host, port);
     return qmos::S_OK;
   }
-  for (const char* request : kRequestQueues) {
-    // Requests reach the multiplexor through the supervisor's send operations.
-    if (queue == request) return qmos::S_OK;
+  for (const RequestQueue& request : kRequestQueues) {
+    if (queue != request.name) continue;
+    // Held while it is called: the supervisor may end at this very moment. Without
+    // one the request is dropped.
+    if (const std::shared_ptr<PluginThread> supervisor = State().GetPluginThread())
+      request.send(*supervisor, p);
+    return qmos::S_OK;
   }
-  if (queue == "mc_logged_out") return qmos::S_OK;
+  if (queue == "mc_logged_out") {
+    if (data.find("reason:restart") != std::string::npos) {
+      RestartRequested();
+    } else if (data.find("reason:abort") != std::string::npos) {
+      AbortRequested();
+    }
+    return qmos::S_OK;
+  }
   return qmos::S_FALSE;
+}
+
+void TVantiroImpl::ValidationAddressArrived(const char* service, const char* host,
+                                            const char* port) {
+  ProcessState& state = State();
+  if (service == nullptr || std::strcmp(service, "XXX_MessageCenterAPI") != 0) return;
+  if (!IsNonEmpty(port)) return;
+  const std::uint16_t portNumber = PortFromText(port);
+  if (state.UserAborted || !state.LoginAuthenticated) return;
+  if (!IsNonEmpty(host)) return;
+  if (state.DaysToExpiry > kExpiryWindowDays || state.ValidatingPassword ||
+      state.PluginTerminating || !state.GetPluginThread())
+    return;
+
+  const std::uint32_t now = qmos::SecondsSince1970();
+  const auto port16 = static_cast<std::int16_t>(portNumber);
+  if (port16 == lastValidationPort && lastValidationHost == host &&
+      static_cast<std::int64_t>(now) - static_cast<std::int64_t>(lastValidationTime) <
+          ValidationThrottleSeconds()) {
+    if (TraceEnabled())
+      WriteTrace("VantiroImpl::Publish() too soon to validate password again, ignore IP/Port");
+    return;
+  }
+  lastValidationPort = port16;
+  lastValidationTime = now;
+  lastValidationHost = host;
+  if (TraceEnabled())
+    WriteTrace("VantiroImpl1:Publish() to spawn a new thread to check if password expired");
+  if (!state.GetPluginThread() && TraceEnabled())
+    WriteTrace("VantiroImpl1::Publish() This shouldn'thappen...pluginThread=NULL");
+  if (ValidatePasswordThread) {
+    if (TraceEnabled())
+      WriteTrace("VantiroImpl1::Publish() Validate Password thread running...needs investigate, ignoring");
+    return;
+  }
+  // The password-validation thread is started here once it exists; until then the
+  // address is recorded (and throttled) and nothing runs.
 }
 
 void TVantiroImpl::MultiplexorAddressArrived(const char* service, const char* host,
@@ -427,6 +534,57 @@ void TVantiroImpl::MultiplexorAddressArrived(const char* service, const char* ho
     if (auto addressEvent = state.MultiplexorAddressEvent()) addressEvent->Set();
   } else if (TraceEnabled()) {
     WriteTrace("VantiroImpl::Publish() we got mux ip/port, pluginThread not ready,ignore,PluginThread=NULL");
+  }
+}
+
+void TVantiroImpl::RestartRequested() {
+  ProcessState& state = State();
+  state.UserAborted = false;
+  if (reLoginThread) {
+    reLoginThread->Terminate();
+    reLoginThread.reset();
+    state.LoginAuthenticated = false;
+    state.ValidatingPassword = false;
+    state.DaysToExpiry = 0;
+    lastValidationTime = 0;
+    state.MCValidate = false;
+    if (ValidatePasswordThread) ValidatePasswordThread->Terminate();
+    ValidatePasswordThread.reset();
+  }
+  if (const std::shared_ptr<PluginThread> supervisor = state.GetPluginThread()) {
+    // Publishes "mc_logged_out" with empty data, which is no restart request: the
+    // host handing it back to us starts nothing.
+    supervisor->multiplexorConnectionDown(2);
+    TraceAlways("VantiroImpl::Publish() Restart requested,reset pluginThread()");
+    return;
+  }
+  StartSupervisor();
+}
+
+void TVantiroImpl::AbortRequested() {
+  ProcessState& state = State();
+  state.UserAborted = true;
+  if (ValidatePasswordThread) {
+    ValidatePasswordThread->Terminate();
+    ValidatePasswordThread.reset();
+  }
+  // A supervisor that is already aborting is left alone: the client may hand the
+  // supervisor's own "reason:abort" publication back as a request, which must not
+  // publish it again (and again).
+  const std::shared_ptr<PluginThread> supervisor = state.GetPluginThread();
+  if (supervisor && !supervisor->aborting()) supervisor->AbortConnection();
+}
+
+void TVantiroImpl::StartSupervisor() {
+  ProcessState& state = State();
+  IQMViewerBase* const callback = state.hostCallback.load();
+  // Recorded before it starts, so that its own clearing of the reference at its end
+  // can never be overwritten by a late store here.
+  auto supervisor = std::make_shared<PluginThread>(callback);
+  state.SetPluginThread(supervisor);
+  if (!supervisor->Start()) {
+    state.ClearPluginThread(supervisor.get());
+    throw std::runtime_error("Thread creation error: the connection supervisor could not be started");
   }
 }
 

@@ -79,7 +79,14 @@ class TVantiroImpl final : public IVantiro,
   void InitializeSteps(quillmere::IQMViewerBase* callback);
   void StopSupervisor();
   qmos::HRESULT DispatchQueue(const std::string& queue, const std::string& data);
+  // "service_lookup_response": the mailbox server's address (password validation)
+  // and the multiplexor's address.
+  void ValidationAddressArrived(const char* service, const char* host, const char* port);
   void MultiplexorAddressArrived(const char* service, const char* host, const char* port);
+  // "mc_logged_out" with "reason:restart" / "reason:abort".
+  void RestartRequested();
+  void AbortRequested();
+  void StartSupervisor();
   void BuildDispatchTables();
 
   std::atomic<qmos::ULONG> refCount_{1};

@@ -1,0 +1,218 @@
+#include "connection/WriteThread.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+#include "connection/PluginThread.h"
+#include "connection/TlsConnection.h"
+#include "diag/trace_log.h"
+#include "plugin/process_state.h"
+#include "qmos/time_scale.h"
+
+namespace vantiro {
+
+namespace {
+
+// How long one TLS write may wait for the socket; a write that cannot finish in this
+// time counts as failed (the peer stopped reading).
+constexpr std::int64_t kWriteTimeoutMs = 10000;
+// The writer's wait has no limit of its own; it looks at its queue once per slice, in
+// case the wake-up meant for it was taken by the writer of an earlier connection.
+constexpr std::int64_t kWaitSliceMs = 1000;
+// Room the frame buffer keeps beyond the text, as the frame's own length prefix needs.
+constexpr std::size_t kFrameSlack = 128;
+
+}  // namespace
+
+WriteThread::WriteThread(std::shared_ptr<TlsConnection> connection,
+                         std::weak_ptr<PluginThread> supervisor)
+    : connection_(std::move(connection)), supervisor_(std::move(supervisor)) {
+  SetFreeOnTerminate(true);
+  if (const std::shared_ptr<PluginThread> owner = supervisor_.lock())
+    somethingToWrite_ = owner->SomethingToWriteEvent();
+  if (!somethingToWrite_) somethingToWrite_ = State().SomethingToWriteEvent();
+  if (!somethingToWrite_) somethingToWrite_ = qmos::Event::Create();
+}
+
+WriteThread::~WriteThread() { PurgeQueue(); }
+
+// ---------------------------------------------------------------------------
+// The queue.
+
+void WriteThread::QueuePacket(PACKET packet) {
+  if (packet == nullptr) return;
+  qmos::CriticalSectionGuard guard(queueLock);
+  try {
+    queue_.push_back(packet);
+  } catch (...) {
+    PH_destroy(packet);  // owned from the call on: never leaked
+  }
+}
+
+PACKET WriteThread::NextPacket() {
+  qmos::CriticalSectionGuard guard(queueLock);
+  if (queue_.empty()) return nullptr;
+  PACKET packet = queue_.front();
+  queue_.pop_front();
+  return packet;
+}
+
+void WriteThread::PurgeQueue() {
+  std::deque<PACKET> purged;
+  {
+    qmos::CriticalSectionGuard guard(queueLock);
+    purged.swap(queue_);
+  }
+  for (PACKET packet : purged) PH_destroy(packet);
+}
+
+std::size_t WriteThread::QueuedCount() const {
+  qmos::CriticalSectionGuard guard(queueLock);
+  return queue_.size();
+}
+
+// ---------------------------------------------------------------------------
+// The thread.
+
+void WriteThread::TerminatedSet() { somethingToWrite_->Set(); }
+
+void WriteThread::WaitForSomethingToWrite() {
+  const auto slice = static_cast<std::uint32_t>(qmos::ScaledMs(kWaitSliceMs));
+  while (!Terminated()) {
+    if (somethingToWrite_->WaitFor(slice) == qmos::WaitResult::Signalled) return;
+    if (QueuedCount() > 0) return;
+  }
+}
+
+void WriteThread::Execute() {
+  while (!Terminated()) {
+    Trace("WriteThread::Execute(): Waiting for Something to Write(INFINITE)");
+    WaitForSomethingToWrite();
+    if (Terminated()) break;
+    Trace("WriteThread::Execute(): Got a \"somethingToWriteEvent\" signal");
+    while (!Terminated()) {
+      PACKET packet = NextPacket();
+      if (packet == nullptr) break;
+      Trace("WriteThread::Execute(): Found a packet to write");
+      if (Terminated()) {
+        PH_destroy(packet);  // left unwritten; the writer owns it, so it goes
+        break;
+      }
+      if (!WritePacket(packet)) return;
+    }
+  }
+  Trace("WriteThread::Execute(): Starting thread termination");
+  if (const std::shared_ptr<PluginThread> owner = supervisor_.lock())
+    owner->SignalWriteThreadTerminated(this);
+  // The wake-up may have been meant for a newer writer sharing the event: pass it on.
+  somethingToWrite_->Set();
+}
+
+bool WriteThread::WritePacket(PACKET packet) {
+  int length = 0;
+  const char* text = PH_build_packet(packet, &length);
+  if (text == nullptr || length < 0) {
+    // No memory for the text: nothing can be written; the packet goes.
+    PH_destroy(packet);
+    return true;
+  }
+
+  // The frame: eight digits of length, a line feed, the text.
+  std::vector<char> buffer(static_cast<std::size_t>(length) + kFrameSlack);
+  const int framed = std::snprintf(buffer.data(), buffer.size(), "%08d\n%s", length, text);
+  const std::string frame(buffer.data(),
+                          framed < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(framed),
+                                                                 buffer.size() - 1));
+
+  if (TraceEnabled()) {
+    try {
+      const std::string blanked = BlankPassword("WriteThread::Execute(): Writing [" + frame + "]");
+      Trace("WriteThread::Execute(): After Blanking the password");
+      Trace("%s", blanked.c_str());
+    } catch (...) {
+      Trace("WriteThread::Execute(): An Exception occurred while trying to blank the passowrd");
+    }
+    try {
+      const std::string blanked =
+          BlankPassword("WriteThread::Execute(): Adding to Sent Packets....Writing [" + frame + "]");
+      Trace("%s", blanked.c_str());
+    } catch (...) {
+      Trace("WriteThread::Execute(): An Exception occurred while trying to blank the passowrd");
+    }
+  }
+  if (Terminated()) {
+    PH_destroy(packet);
+    return true;  // the outer loops see the flag and end
+  }
+
+  AddSentPacket(packet);
+  Trace("WriteThread::Execute(): Added to Sent Packets....Writing via SSL");
+
+  int rc = 0;
+  try {
+    rc = connection_ ? connection_->Write(frame.data(), frame.size(),
+                                          static_cast<std::uint32_t>(qmos::ScaledMs(kWriteTimeoutMs)))
+                     : 0;
+  } catch (...) {
+    rc = 0;
+  }
+  if (rc <= 0) {
+    EndAfterFailedWrite(packet, rc);
+    return false;
+  }
+  try {
+    PH_destroy(packet);
+  } catch (...) {
+    Trace("WriteThread::Excute() destroy packet impossible..Unexpected error");
+  }
+  return true;
+}
+
+void WriteThread::EndAfterFailedWrite(PACKET packet, int rc) {
+  Trace("WriteThread::Execute(): SSL_write() failed, rc=%d.  Terminating thread", rc);
+  RemoveSentPacket(packet);
+  try {
+    if (!Terminated()) {
+      if (const std::shared_ptr<PluginThread> owner = supervisor_.lock())
+        owner->multiplexorConnectionDown(2);
+    }
+  } catch (...) {
+    Trace("WriteThread::Excute():Unexpected error when terminating thread..");
+  }
+  // The packet is ours whatever happened: destroyed also when the flag is set.
+  PH_destroy(packet);
+  if (const std::shared_ptr<SentPacketTable> sent = State().SentPackets()) {
+    qmos::CriticalSectionGuard guard(sent->lock);
+    ClearSentPackets();  // takes the (re-entrant) lock again
+  }
+  // Whoever waits for this writer to end need not wait out its bound.
+  if (const std::shared_ptr<PluginThread> owner = supervisor_.lock())
+    owner->SignalWriteThreadTerminated(this);
+}
+
+// ---------------------------------------------------------------------------
+
+std::string BlankPassword(const std::string& text, bool* blanked) {
+  Trace("WriteThread::BlankPassword(): Blanking Password");
+  bool found = false;
+  std::string result = text;
+  if (!text.empty()) {
+    const std::size_t key = result.find("password:");
+    if (key != std::string::npos) {
+      const std::size_t colon = result.find(':', key);  // the key's own colon
+      const std::size_t after = colon + 1;
+      found = true;
+      if (after < result.size()) {
+        result.resize(after);
+        result.push_back('\n');
+      }
+    }
+  }
+  if (found) Trace("WriteThread::BlankPassword(): Blanked Password");
+  if (blanked != nullptr) *blanked = found;
+  return result;
+}
+
+}  // namespace vantiro

@@ -209,7 +209,10 @@ qmos::WaitStatus TlsConnection::WaitReadable(std::uint32_t ms) {
   if (IsShutDown()) return qmos::WaitStatus::Ready;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (SSL_has_pending(ssl_) != 0) return qmos::WaitStatus::Ready;
+    // Decrypted bytes waiting in the TLS layer are invisible to the socket. Only those
+    // count: SSL_has_pending is also true for part of a record whose rest has not
+    // arrived yet, and waiting on the socket is right for that.
+    if (SSL_pending(ssl_) > 0) return qmos::WaitStatus::Ready;
   }
   return socket_.WaitReadable(ms);
 }

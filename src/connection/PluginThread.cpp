@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "connection/TlsConnection.h"
+#include "connection/WriteThread.h"
 #include "diag/trace_log.h"
 #include "plugin/process_state.h"
 #include "qmos/bstr.h"
@@ -213,6 +214,10 @@ void PluginThread::RetryConnection() {
   StopWriterForRetry();
   if (State().PluginTerminating) return;
   Disconnect();
+  // Requests of the old connection can never be answered now. A writer recorded above
+  // took its records with it; after a drop the reader found, the writer was forgotten
+  // first, and its records would otherwise stay for the rest of the run.
+  ClearSentPackets();
   State().LoginAuthenticated = false;
   connected_ = false;
   aborting_ = false;

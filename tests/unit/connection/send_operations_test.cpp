@@ -8,6 +8,8 @@
 
 #include "connection/PluginThread.h"
 #include "connection/ReadThread.h"
+#include "hashtable.h"
+#include "plugin/process_state.h"
 #include "qmos/clock.h"
 #include "writer_fixture.h"
 
@@ -171,6 +173,7 @@ TEST_F(WriterTest, ADroppedConnectionIsReportedAndTheSupervisorStartsOver) {
   StartConnected();
   const std::weak_ptr<vantiro::WriteThread> firstWriter = thread_->Writer();
   const std::weak_ptr<vantiro::ReadThread> firstReader = thread_->Reader();
+  const std::string firstHelloId = peer_->Frames("hello").front().Value("id");
   peer_->DropConnections();
   // The reader sees the end of the stream, or the next heartbeat fails: either way
   // the drop is reported, both workers go and the supervisor logs in anew.
@@ -181,6 +184,13 @@ TEST_F(WriterTest, ADroppedConnectionIsReportedAndTheSupervisorStartsOver) {
   EXPECT_TRUE(Traced("PluginThread::RetryConnection(): At start"));
   EXPECT_TRUE(WaitUntil([&] { return firstWriter.expired() && firstReader.expired(); }));
   EXPECT_NE(thread_->Writer().get(), nullptr);
+  // Nothing of the old connection stays in the sent-packet table.
+  {
+    const auto sent = vantiro::State().SentPackets();
+    qmos::CriticalSectionGuard guard(sent->lock);
+    int count = 0;
+    EXPECT_EQ(HT_get_binary(sent->table, firstHelloId.c_str(), &count), nullptr);
+  }
   EXPECT_GE(TerminateLikePlugin(), 0);
 }
 

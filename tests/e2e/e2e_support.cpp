@@ -15,6 +15,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 extern char** environ;
 
 namespace e2e {
@@ -229,6 +231,156 @@ TlsServer::~TlsServer() {
   close(input_);
   kill(-pid_, SIGKILL);
   waitpid(pid_, nullptr, 0);
+}
+
+Process::Process(const std::string& program, const std::vector<std::string>& args,
+                 const std::map<std::string, std::string>& env, const std::string& errorLog)
+    : errorLog_(errorLog) {
+  int in[2], out[2];
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  const int err = open(errorLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (err < 0) throw std::runtime_error("cannot create " + errorLog);
+  pid_ = Spawn(program, args, env, in[0], out[1], err);
+  close(in[0]);
+  close(out[1]);
+  close(err);
+  input_ = in[1];
+  output_ = out[0];
+  if (pid_ < 0) {
+    close(input_);
+    close(output_);
+    throw std::runtime_error("cannot start " + program);
+  }
+  reader_ = std::thread([this] { ReadLines(); });
+}
+
+Process::~Process() {
+  CloseInput();
+  if (!WaitExit(std::chrono::seconds(20))) {
+    ADD_FAILURE() << "the program did not end within 20 s after its input ended; killed";
+    kill(-pid_, SIGKILL);
+    WaitExit(std::chrono::seconds(5));
+  }
+  if (reader_.joinable()) reader_.join();  // the output ends with the process group
+  close(output_);
+}
+
+void Process::Send(const std::string& line) {
+  const std::string text = line + "\n";
+  std::size_t done = 0;
+  while (input_ >= 0 && done < text.size()) {
+    const ssize_t n = write(input_, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ADD_FAILURE() << "cannot write the command " << line;
+      return;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+void Process::CloseInput() {
+  if (input_ >= 0) close(input_);
+  input_ = -1;
+}
+
+void Process::ReadLines() {
+  std::string pending;
+  char chunk[65536];
+  for (;;) {
+    const ssize_t n = read(output_, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    pending.append(chunk, static_cast<std::size_t>(n));
+    std::size_t end;
+    while ((end = pending.find('\n')) != std::string::npos) {
+      const std::string line = pending.substr(0, end);
+      pending.erase(0, end + 1);
+      Event event = Event::parse(line, nullptr, false);
+      if (event.is_discarded() || !event.is_object()) {
+        ADD_FAILURE() << "not a JSON event line: " << line;
+        continue;
+      }
+      std::lock_guard lock(mutex_);
+      events_.push_back(std::move(event));
+      arrived_.notify_all();
+    }
+  }
+  std::lock_guard lock(mutex_);
+  ended_ = true;
+  arrived_.notify_all();
+}
+
+Process::Event Process::WaitFor(const Match& match, const std::string& what,
+                                std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    while (cursor_ < events_.size()) {
+      const Event& event = events_[cursor_++];
+      if (match(event)) return event;
+    }
+    if (ended_ || arrived_.wait_until(lock, deadline) == std::cv_status::timeout) {
+      if (cursor_ < events_.size()) continue;
+      ADD_FAILURE() << "no event " << what << " within " << timeout.count() << " ms; last: "
+                    << (events_.empty() ? std::string("(none)") : events_.back().dump());
+      return Event();
+    }
+  }
+}
+
+Process::Event Process::WaitEvent(const std::string& name, const Event& subset,
+                                  std::chrono::milliseconds timeout) {
+  Event wanted = subset;
+  wanted["event"] = name;
+  return WaitFor([&](const Event& e) { return HasMembers(e, wanted); }, wanted.dump(), timeout);
+}
+
+std::vector<Process::Event> Process::Events() {
+  std::lock_guard lock(mutex_);
+  return events_;
+}
+
+bool Process::Saw(const Match& match, std::size_t from, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  std::unique_lock lock(mutex_);
+  for (std::size_t at = from;;) {
+    for (; at < events_.size(); ++at)
+      if (match(events_[at])) return true;
+    if (ended_ || arrived_.wait_until(lock, deadline) == std::cv_status::timeout) {
+      if (at < events_.size()) continue;
+      return false;
+    }
+  }
+}
+
+std::size_t Process::Count() {
+  std::lock_guard lock(mutex_);
+  return events_.size();
+}
+
+std::optional<int> Process::WaitExit(std::chrono::milliseconds timeout) {
+  if (status_) return status_;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      return status_;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    usleep(5000);
+  }
+}
+
+std::string Process::ErrorText() const { return ReadFile(errorLog_); }
+
+bool HasMembers(const Process::Event& event, const Process::Event& subset) {
+  for (auto it = subset.begin(); it != subset.end(); ++it) {
+    const auto found = event.find(it.key());
+    if (found == event.end() || *found != it.value()) return false;
+  }
+  return true;
 }
 
 }  // namespace e2e

@@ -1,0 +1,583 @@
+// The whole connection as the client runs it: the plug-in registered with regsvr and
+// loaded by qmhost, talking TLS to the multiplexor emulator muxsim. Both programs run
+// in the background; the test writes their commands and follows their event lines.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace {
+
+using e2e::Process;
+using e2e::RunProgram;
+using e2e::World;
+using Event = Process::Event;
+using namespace std::chrono_literals;
+
+const char* const kSettings = "HKLM\\SOFTWARE\\Quillmere\\Viewer\\Settings";
+const char* const kProfile = "1234";
+const char* const kPassword = "11112222";
+const char* const kCaption = "Quillmere Client - [Now Validating Password......]";
+const char* const kMultiplexorLookup = "service_name:multiplexor\nforced:1\n";
+const char* const kValidationLookup = "service_name:XXX_MessageCenterAPI\n";
+
+struct Notice {
+  std::string title;
+  std::string text;
+  int flags;
+};
+
+const Notice kMailboxLocked{"Mailbox Locked",
+                            "There have been too many failed login attempts and your Rirezer "
+                            "Uduzor mailbox is locked.",
+                            48};
+const Notice kLoginFailed{"Login Failed",
+                          "Failed to log in to Rirezer Uduzor.  This does not necessarily mean "
+                          "that your password is invalid.  Rirezer Uduzor may be unavailable.",
+                          48};
+const Notice kCannotAuthenticate{"Cannot Authenticate at this time",
+                                 "Failed to log in to Rirezer Uduzor. This does not necessarily "
+                                 "mean that your password is invalid.  Rirezer Uduzor may be "
+                                 "unavailable. ",
+                                 4112};
+const Notice kTransferFailed{
+    "Transfer Failed",
+    "The request to transfer the caller could not be delivered to Rirezer Uduzor.", 48};
+const Notice kCallbackNotAuthorized{"Callback Failed",
+                                    "The callback number is not authorized for this site.", 48};
+const Notice kTargetNotAuthorized{
+    "Callback Failed", "The number of the person you are calling is not authorized for this site.",
+    48};
+const Notice kTransferNotAuthorized{"Transfer Failed",
+                                    "The transfer number is not authorized for this site.", 48};
+const Notice kHoldFailed{
+    "Login Failed",
+    "The request to place the caller on hold could not be delivered to Rirezer Uduzor.", 48};
+const Notice kTakeMessageFailed{"Login Failed",
+                                "The request to have the caller leave a voice message could not "
+                                "be delivered to Rirezer Uduzor.",
+                                48};
+const Notice kPlayMessageFailed{
+    "Login Failed",
+    "The request to play a message to the caller could not be delivered to Rirezer Uduzor.", 48};
+const Notice kMonitorFailed{"Cannot Monitor Subscriber",
+                            "The requested subscriber could not be monitored.", 48};
+const Notice kStopMonitorFailed{"Cannot Stop Monitoring Subscriber",
+                                "The request to stop monitoring the susbscriber failed.", 48};
+const Notice kStopAllFailed{"Cannot Stop Monitoring Subscribers",
+                            "The request to stop monitoring all susbscribers failed.", 48};
+
+bool IsMessageBox(const Event& e) { return e["event"] == "message_box"; }
+
+// A publication of the plug-in itself (the host's own have no "plugin" member).
+bool PluginPublished(const Event& e, const std::string& queue) {
+  return e["event"] == "publish" && e["queue"] == queue && e.contains("plugin");
+}
+
+std::vector<Event> Select(const std::vector<Event>& events,
+                          const std::function<bool(const Event&)>& match) {
+  std::vector<Event> found;
+  for (const Event& e : events)
+    if (match(e)) found.push_back(e);
+  return found;
+}
+
+// The frame's fields as name/value pairs in packet order, without the writer's id.
+std::vector<std::pair<std::string, std::string>> FieldsOf(const Event& frame) {
+  std::vector<std::pair<std::string, std::string>> fields;
+  for (auto it = frame["fields"].begin(); it != frame["fields"].end(); ++it)
+    if (it.key() != "id") fields.emplace_back(it.key(), it.value().get<std::string>());
+  return fields;
+}
+
+class ConnectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const e2e::Result reg =
+        RunProgram(e2e::BinDir() + "/regsvr", {e2e::PluginModule()}, world.Env(), "");
+    ASSERT_EQ(reg.status, 0) << reg.out << reg.err;
+    world.SetString(kSettings, "TraceFilesDir", "C:" + world.Dir());
+    world.SetDword(kSettings, "TraceEnabled", 1);
+
+    mux = std::make_unique<Process>(
+        e2e::BinDir() + "/muxsim",
+        std::vector<std::string>{"--make-certs", world.File("mux"), "--profile",
+                                 std::string(kProfile) + ":" + kPassword},
+        world.Env(), world.File("muxsim.err"));
+    const Event listening = mux->WaitEvent("listening");
+    ASSERT_FALSE(listening.is_null()) << mux->ErrorText();
+    port = listening["port"].get<int>();
+    // The plug-in verifies muxsim's certificate against the CA that signed it.
+    world.SetString(kSettings, "CACertificate", "C:" + world.File("mux/ca.pem"));
+
+    host = std::make_unique<Process>(
+        e2e::BinDir() + "/qmhost",
+        std::vector<std::string>{"--format", "json", "--plugin", "VantiroPlugin.Vantiro"},
+        world.Env(), world.File("qmhost.err"));
+    ASSERT_FALSE(host->WaitEvent("subscribe", {{"queue", "send_im"}}).is_null())
+        << host->ErrorText();
+  }
+
+  void TearDown() override {
+    // The host first: its plug-in may still be connected to muxsim.
+    host.reset();
+    mux.reset();
+  }
+
+  // Stores the credentials, then makes the multiplexor known, so that the first login
+  // carries them; returns the hello frame.
+  Event Login(const std::string& profile = kProfile, const std::string& password = kPassword) {
+    host->Send("set mc_profile " + profile);
+    host->Send("set mc_password " + password);
+    host->Send("service multiplexor 127.0.0.1 " + std::to_string(port));
+    return NextHello();
+  }
+
+  // Runs a muxsim command and waits until muxsim has read it (its commands run in
+  // order, so a "help" answered means every command before it has run).
+  void Mux(const std::string& line) {
+    const std::size_t from = mux->Count();
+    mux->Send(line);
+    mux->Send("help");
+    ASSERT_TRUE(mux->Saw([](const Event& e) { return e["event"] == "help"; }, from)) << line;
+  }
+
+  // After an abort: once the aborted connection is closed, a restart request starts a
+  // new supervisor, which first asks for the multiplexor. The aborted supervisor stays
+  // recorded until the last step of its end and takes a request that comes before
+  // that as its own, ignoring it, so the request is repeated until the new supervisor
+  // shows.
+  void RestartAfterAbort(int abortedClient) {
+    ASSERT_FALSE(mux->WaitEvent("closed", {{"client", abortedClient}}).is_null());
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      const std::size_t from = host->Count();
+      host->Send("publish mc_logged_out reason:restart\\n");
+      if (host->Saw([](const Event& e) { return PluginPublished(e, "service_lookup_request") &&
+                                                e["data"] == kMultiplexorLookup; },
+                    from, 3s))
+        return;
+    }
+    FAIL() << "no supervisor started after a restart request";
+  }
+
+  Event NextHello() { return mux->WaitEvent("frame", {{"command", "hello"}}); }
+
+  Event NextFrame(const std::string& command) {
+    return mux->WaitEvent("frame", {{"command", command}});
+  }
+
+  Event HostPublication(const std::string& queue, const std::string& data) {
+    return host->WaitFor(
+        [&](const Event& e) { return PluginPublished(e, queue) && e["data"] == data; },
+        "publish " + queue + " [" + data + "]");
+  }
+
+  Event NextBox() { return host->WaitFor(IsMessageBox, "message_box"); }
+
+  static void ExpectNotice(const Event& box, const Notice& notice) {
+    EXPECT_EQ(box["title"], notice.title) << box.dump();
+    EXPECT_EQ(box["text"], notice.text) << box.dump();
+    EXPECT_EQ(box["flags"], notice.flags) << box.dump();
+  }
+
+  // Terminate, quit, both programs end with status 0 (a sanitizer's report would
+  // change it), and the trace holds no configured password.
+  void Finish(const std::vector<std::string>& passwords = {kPassword}) {
+    host->Send("terminate");
+    EXPECT_FALSE(host->WaitEvent("call", {{"method", "Terminate"}}).is_null());
+    host->Send("quit");
+    host->CloseInput();
+    EXPECT_EQ(host->WaitExit(30s), 0) << host->ErrorText();
+    EXPECT_FALSE(host->WaitEvent("exit", {{"status", 0}}).is_null());
+    mux->CloseInput();
+    EXPECT_EQ(mux->WaitExit(30s), 0) << mux->ErrorText();
+
+    const std::string trace = e2e::ReadFile(world.TraceFile());
+    EXPECT_NE(trace.find("password:"), std::string::npos) << "the logins are traced";
+    for (const std::string& password : passwords)
+      EXPECT_EQ(trace.find(password), std::string::npos) << password << " in the trace";
+  }
+
+  int CountPluginPublications(const std::string& queue, const std::string& data) {
+    return static_cast<int>(Select(host->Events(), [&](const Event& e) {
+                              return PluginPublished(e, queue) && e["data"] == data;
+                            }).size());
+  }
+
+  World world;
+  std::unique_ptr<Process> mux;
+  std::unique_ptr<Process> host;
+  int port = 0;
+};
+
+TEST_F(ConnectionTest, RequestsCarryTheLoginsCredentialsAndNoticesReachTheHostQueues) {
+  const Event hello = Login();
+  ASSERT_FALSE(hello.is_null()) << host->ErrorText();
+  using Fields = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(FieldsOf(hello), (Fields{{"profile", kProfile}, {"password", kPassword},
+                                     {"command", "hello"}}));
+  EXPECT_FALSE(hello["id"].is_null());
+
+  // An accepted login shows the validating caption; a heartbeat answer then asks the
+  // host for the mailbox server.
+  EXPECT_FALSE(host->WaitEvent("caption", {{"text", kCaption}}).is_null());
+  EXPECT_FALSE(HostPublication("service_lookup_request", kValidationLookup).is_null());
+
+  // A password stored now is used from the next login on.
+  host->Send("set mc_password 99990000");
+  const Fields common{{"profile", kProfile}, {"password", kPassword}};
+  struct Case {
+    std::string publish;
+    std::string command;
+    Fields own;
+  };
+  const std::vector<Case> cases = {
+      {"mc_intercept call_ip_address:10.0.0.1\\ncall_channel:4\\ntransfer_number:555\\ncall_id:17\\n",
+       "call_intercept",
+       {{"call_ip_address", "10.0.0.1"}, {"call_channel", "4"}, {"transfer_number", "555"},
+        {"call_id", "17"}}},
+      {"mc_hold_call call_id:7\\ncall_ip_address:9\\n",
+       "call_hold",
+       {{"call_ip_address", "9"}, {"call_channel", ""}, {"call_id", "7"}, {"max_hold_time", ""}}},
+      {"mc_take_message call_channel:2\\ncall_id:8\\ncall_ip_address:10.0.0.2\\n",
+       "call_take_message",
+       {{"call_ip_address", "10.0.0.2"}, {"call_channel", "2"}, {"call_id", "8"}}},
+      {"mc_send_message call_id:9\\npre_defined_msgid:3\\ncall_ip_address:h\\ncall_channel:1\\n",
+       "call_send_message",
+       {{"call_ip_address", "h"}, {"call_channel", "1"}, {"pre_defined_msg", "3"},
+        {"ad_hoc_msg", ""}, {"call_id", "9"}}},
+      {"presence_monitor monitor_profile:4321\\nservice:voice\\n",
+       "presence_monitor_request",
+       {{"service", "voice"}, {"monitor_profile", "4321"}}},
+      {"presence_monitor_remove monitor_profile:4321\\n",
+       "presence_monitor_remove",
+       {{"service", ""}, {"monitor_profile", "4321"}}},
+      {"presence_monitor_remove_all service:voice\\nmonitor_profile:4321\\n",
+       "presence_monitor_remove_all",
+       {{"service", "voice"}}},
+      {"presence_monitor_query service:im\\n", "presence_monitor_query", {{"service", "im"}}},
+      {"send_im destination_profile:5555\\nsender_name:Ann Lee\\nmessage:call me; now\\n",
+       "send_im",
+       {{"destination_profile", "5555"}, {"sender_name", "Ann Lee"},
+        {"message", "call me; now"}}},
+      {"mc_place_call target_number:0800123\\ncallback_number:6001\\n",
+       "place_call",
+       {{"callback_number", "6001"}, {"target_number", "0800123"}}},
+  };
+  for (const Case& c : cases) {
+    host->Send("publish " + c.publish);
+    const Event frame = NextFrame(c.command);
+    ASSERT_FALSE(frame.is_null()) << c.publish;
+    Fields expected = common;
+    expected.emplace_back("command", c.command);
+    expected.insert(expected.end(), c.own.begin(), c.own.end());
+    EXPECT_EQ(FieldsOf(frame), expected) << c.publish;
+  }
+
+  // Notices of the multiplexor reach their host queues without id, profile and
+  // command; the other fields keep their order and values.
+  const std::vector<std::pair<std::string, std::string>> relays = {
+      {"activity call_id=17 state=ringing caller=", "mc_activity"},
+      {"subscriber_activity monitor_profile=4321 state=busy", "subscriber_activity"},
+      {"presence_monitor_status service=voice status=online", "presence_monitor_status"},
+      {"receive_im sender_name=Bo message=hi\\sthere", "receive_im"},
+  };
+  const std::vector<std::string> relayed = {
+      "call_id:17\nstate:ringing\ncaller:\n", "monitor_profile:4321\nstate:busy\n",
+      "service:voice\nstatus:online\n", "sender_name:Bo\nmessage:hi there\n"};
+  // A command nobody serves and a packet without a command are ignored.
+  mux->Send("send id:x1\\ncommand:unheard_of\\nfield:1\\n");
+  mux->Send("send id:x2\\nreason:none\\n");
+  for (std::size_t i = 0; i < relays.size(); ++i) {
+    mux->Send(relays[i].first);
+    EXPECT_FALSE(HostPublication(relays[i].second, relayed[i]).is_null()) << relays[i].first;
+  }
+
+  // A restart logs in again with the stored password, which later requests carry.
+  Mux("profile 1234 99990000");
+  host->Send("publish mc_logged_out reason:restart\\n");
+  EXPECT_FALSE(HostPublication("mc_logged_out", "").is_null());
+  const Event second = NextHello();
+  ASSERT_FALSE(second.is_null());
+  EXPECT_EQ(second["fields"]["password"], "99990000");
+  EXPECT_NE(second["client"], hello["client"]);
+  host->Send("publish send_im message:again\\n");
+  const Event im = NextFrame("send_im");
+  EXPECT_EQ(FieldsOf(im), (Fields{{"profile", kProfile},
+                                  {"password", "99990000"},
+                                  {"command", "send_im"},
+                                  {"destination_profile", ""},
+                                  {"sender_name", ""},
+                                  {"message", "again"}}));
+
+  Finish({kPassword, "99990000"});
+  const std::vector<Event> events = host->Events();
+  EXPECT_TRUE(Select(events, IsMessageBox).empty());
+  // The ignored packets reached no host queue.
+  for (const char* queue : {"unheard_of", "rejection", "mc_login_failed"})
+    EXPECT_TRUE(Select(events, [&](const Event& e) { return PluginPublished(e, queue); }).empty())
+        << queue;
+}
+
+TEST_F(ConnectionTest, EachFailingAnswerShowsItsNoticeAndOthersShowNone) {
+  ASSERT_FALSE(Login().is_null()) << host->ErrorText();
+  ASSERT_FALSE(host->WaitEvent("caption", {{"text", kCaption}}).is_null());
+
+  struct Row {
+    std::string publish;
+    std::string command;
+    std::string result;  // "ok": left to muxsim's default
+    const Notice* notice;
+  };
+  const std::vector<Row> rows = {
+      {"mc_intercept call_id:1\\n", "call_intercept", "ok", nullptr},
+      {"mc_intercept call_id:2\\n", "call_intercept", "unauthorized_number", &kTransferNotAuthorized},
+      {"mc_intercept call_id:3\\n", "call_intercept", "failure", &kTransferFailed},
+      {"mc_place_call target_number:1\\n", "place_call", "ok", nullptr},
+      {"mc_place_call target_number:2\\n", "place_call", "unauthorized_number", &kTargetNotAuthorized},
+      {"mc_place_call target_number:3\\n", "place_call", "unauthorized_callback_number",
+       &kCallbackNotAuthorized},
+      {"mc_place_call target_number:4\\n", "place_call", "failure", nullptr},
+      {"mc_hold_call call_id:4\\n", "call_hold", "ok", nullptr},
+      {"mc_hold_call call_id:5\\n", "call_hold", "failure", &kHoldFailed},
+      {"mc_take_message call_id:6\\n", "call_take_message", "ok", nullptr},
+      {"mc_take_message call_id:7\\n", "call_take_message", "busy", &kTakeMessageFailed},
+      {"mc_send_message call_id:8\\n", "call_send_message", "ok", nullptr},
+      {"mc_send_message call_id:9\\n", "call_send_message", "failure", &kPlayMessageFailed},
+      {"presence_monitor service:a\\n", "presence_monitor_request", "ok", nullptr},
+      {"presence_monitor service:b\\n", "presence_monitor_request", "failure", &kMonitorFailed},
+      {"presence_monitor_remove service:c\\n", "presence_monitor_remove", "ok", nullptr},
+      {"presence_monitor_remove service:d\\n", "presence_monitor_remove", "failure",
+       &kStopMonitorFailed},
+      {"presence_monitor_query service:e\\n", "presence_monitor_query", "failure", nullptr},
+      {"send_im message:x\\n", "send_im", "failure", nullptr},
+      {"presence_monitor_remove_all service:f\\n", "presence_monitor_remove_all", "ok", nullptr},
+      // Last: its notice shows that every answer before it has been handled.
+      {"presence_monitor_remove_all service:g\\n", "presence_monitor_remove_all", "failure",
+       &kStopAllFailed},
+  };
+  std::vector<const Notice*> expected;
+  for (const Row& row : rows) {
+    if (row.result != "ok") Mux("result " + row.command + " " + row.result + " once");
+    host->Send("publish " + row.publish);
+    const Event frame = NextFrame(row.command);
+    ASSERT_FALSE(frame.is_null()) << row.publish;
+    const Event answer = mux->WaitFor(
+        [&](const Event& e) {
+          return e["event"] == "sent" && e["kind"] == "answer" && e["fields"]["id"] == frame["id"];
+        },
+        "answer to " + row.command);
+    EXPECT_EQ(answer["fields"]["result"], row.result) << row.publish;
+    if (row.notice != nullptr) expected.push_back(row.notice);
+  }
+  // Every notice in order, and nothing else: the last one is the last box.
+  for (const Notice* notice : expected) {
+    const Event box = NextBox();
+    ASSERT_FALSE(box.is_null()) << "expected " << notice->text;
+    ExpectNotice(box, *notice);
+    EXPECT_EQ(box["result"], 1);
+  }
+  // The connection is still up: the answered requests ended nothing.
+  EXPECT_TRUE(
+      Select(host->Events(), [](const Event& e) { return PluginPublished(e, "mc_logged_out"); })
+          .empty());
+  Finish();
+  EXPECT_EQ(Select(host->Events(), IsMessageBox).size(), expected.size());
+}
+
+TEST_F(ConnectionTest, LoginOutcomesAndTheAbortHandedBackPublishOnce) {
+  // Locked mailbox: failed login, notice 1, then one abort and no new connection.
+  Mux("login mailbox_locked once");
+  const Event locked = Login();
+  ASSERT_FALSE(locked.is_null()) << host->ErrorText();
+  EXPECT_FALSE(HostPublication("mc_login_failed", "").is_null());
+  ExpectNotice(NextBox(), kMailboxLocked);
+  EXPECT_FALSE(HostPublication("mc_logged_out", "reason:abort\n").is_null());
+  // The host hands the abort back to the plug-in, which publishes nothing more.
+  EXPECT_FALSE(host->WaitEvent("call", {{"method", "Publish"},
+                                        {"queue", "mc_logged_out"},
+                                        {"data", "reason:abort\n"}})
+                   .is_null());
+  EXPECT_EQ(CountPluginPublications("mc_logged_out", "reason:abort\n"), 1);
+
+  // A restart starts a new supervisor. A failed login: notice 2, then the abort.
+  Mux("login failure once");
+  RestartAfterAbort(locked["client"].get<int>());
+  const Event failed = NextHello();
+  ASSERT_FALSE(failed.is_null());
+  EXPECT_FALSE(HostPublication("mc_login_failed", "").is_null());
+  ExpectNotice(NextBox(), kLoginFailed);
+  EXPECT_FALSE(HostPublication("mc_logged_out", "reason:abort\n").is_null());
+  EXPECT_FALSE(host->WaitEvent("call", {{"method", "Publish"},
+                                        {"queue", "mc_logged_out"},
+                                        {"data", "reason:abort\n"}})
+                   .is_null());
+
+  // Accepted: the validating caption, no notice.
+  RestartAfterAbort(failed["client"].get<int>());
+  const Event accepted = NextHello();
+  ASSERT_FALSE(accepted.is_null());
+  EXPECT_FALSE(host->WaitEvent("caption", {{"text", kCaption}}).is_null());
+
+  // A wrong stored password after a restart of the running supervisor: it reports the
+  // drop, logs in again, and the refusal publishes "mc_login_failed" without a box.
+  host->Send("set mc_password 4444");
+  host->Send("publish mc_logged_out reason:restart\\n");
+  EXPECT_FALSE(HostPublication("mc_logged_out", "").is_null());
+  const Event refused = NextHello();
+  ASSERT_FALSE(refused.is_null());
+  EXPECT_EQ(refused["fields"]["password"], "4444");
+  EXPECT_FALSE(mux->WaitEvent("sent", {{"client", refused["client"]}, {"kind", "answer"}})
+                   .is_null());
+  EXPECT_FALSE(HostPublication("mc_login_failed", "").is_null());
+
+  Finish({kPassword, "4444"});
+  const std::vector<Event> events = host->Events();
+  // Two aborts by refusal and the one of Terminate: one publication each.
+  EXPECT_EQ(CountPluginPublications("mc_logged_out", "reason:abort\n"), 3);
+  EXPECT_EQ(Select(events, IsMessageBox).size(), 2u);
+  EXPECT_EQ(Select(mux->Events(), [](const Event& e) { return e["event"] == "connected"; }).size(),
+            4u)
+      << "an aborted connection is not made again by itself";
+  const std::string trace = e2e::ReadFile(world.TraceFile());
+  EXPECT_NE(trace.find("ReadThread::ProcessPacket(): Hello returned =[password_invalid]"),
+            std::string::npos);
+}
+
+TEST_F(ConnectionTest, RejectionsRetryAbortOrAreIgnoredByReason) {
+  const Event first = Login();
+  ASSERT_FALSE(first.is_null()) << host->ErrorText();
+  ASSERT_FALSE(host->WaitEvent("caption", {{"text", kCaption}}).is_null());
+
+  // An unknown reason and none at all: "mc_login_failed" each, and the connection
+  // goes on (a failed hold still shows its notice).
+  mux->Send("rejection something_else");
+  EXPECT_FALSE(HostPublication("mc_login_failed", "").is_null());
+  mux->Send("rejection -");
+  EXPECT_FALSE(HostPublication("mc_login_failed", "").is_null());
+  Mux("result call_hold failure once");
+  host->Send("publish mc_hold_call call_id:1\\n");
+  ExpectNotice(NextBox(), kHoldFailed);
+
+  // Too many clients: a new connection without a notice.
+  mux->Send("rejection too_many_clients");
+  EXPECT_FALSE(HostPublication("mc_login_failed", "").is_null());
+  const Event second = NextHello();
+  ASSERT_FALSE(second.is_null());
+  EXPECT_NE(second["client"], first["client"]);
+
+  // Locked mailbox: notice 1, then the abort.
+  mux->Send("rejection mailbox_locked");
+  EXPECT_FALSE(HostPublication("mc_login_failed", "").is_null());
+  ExpectNotice(NextBox(), kMailboxLocked);
+  EXPECT_FALSE(HostPublication("mc_logged_out", "reason:abort\n").is_null());
+
+  // Cannot authenticate: notice 3, then the abort.
+  RestartAfterAbort(second["client"].get<int>());
+  const Event third = NextHello();
+  ASSERT_FALSE(third.is_null());
+  mux->Send("rejection cannot_authenticate");
+  EXPECT_FALSE(HostPublication("mc_login_failed", "").is_null());
+  ExpectNotice(NextBox(), kCannotAuthenticate);
+  EXPECT_FALSE(HostPublication("mc_logged_out", "reason:abort\n").is_null());
+
+  // Invalid password: "mc_login_failed", the reader ends, no notice.
+  RestartAfterAbort(third["client"].get<int>());
+  ASSERT_FALSE(NextHello().is_null());
+  ASSERT_FALSE(host->WaitEvent("caption").is_null());
+  mux->Send("rejection password_invalid");
+  EXPECT_FALSE(HostPublication("mc_login_failed", "").is_null());
+
+  Finish();
+  const std::vector<Event> events = host->Events();
+  EXPECT_EQ(Select(events, IsMessageBox).size(), 3u);
+  EXPECT_EQ(CountPluginPublications("mc_login_failed", ""), 6);
+  EXPECT_EQ(CountPluginPublications("mc_logged_out", "reason:abort\n"), 3);
+  EXPECT_EQ(CountPluginPublications("mc_logged_out", ""), 0) << "no drop was reported";
+  const std::string trace = e2e::ReadFile(world.TraceFile());
+  EXPECT_NE(trace.find("ReadThread::ProcessPacket(): Got an unrecognized rejection reason.  Ignoring."),
+            std::string::npos);
+  EXPECT_NE(trace.find("ReadThread::ProcessPacket(): Invalid MCServer/Profile/Password..prompt to change:"),
+            std::string::npos);
+}
+
+TEST_F(ConnectionTest, HeartbeatsKeepAnIdleConnectionAndASilentOrSlowMultiplexorDropsNothing) {
+  const Event hello = Login();
+  ASSERT_FALSE(hello.is_null()) << host->ErrorText();
+  const double scale = 0.05;
+  // Heartbeats are 15 s apart counted in whole seconds: more than 14 s each.
+  const long least = static_cast<long>(14 * 1000 * scale) - 60;
+  long last = hello["t"].get<long>();
+  for (int i = 0; i < 3; ++i) {
+    const Event beat = NextFrame("heartbeat");
+    ASSERT_FALSE(beat.is_null());
+    EXPECT_GE(beat["t"].get<long>() - last, least) << "heartbeat " << i;
+    last = beat["t"].get<long>();
+  }
+  // Unanswered and late heartbeats leave the connection as it is.
+  mux->Send("silent on");
+  ASSERT_FALSE(mux->WaitEvent("fault").is_null());
+  for (int i = 0; i < 2; ++i) ASSERT_FALSE(NextFrame("heartbeat").is_null());
+  mux->Send("silent off");
+  mux->Send("delay 300");
+  ASSERT_FALSE(mux->WaitEvent("fault", {{"fault", "delay"}}).is_null());
+  for (int i = 0; i < 2; ++i) {
+    const Event beat = NextFrame("heartbeat");
+    ASSERT_FALSE(beat.is_null());
+    const Event answer = mux->WaitFor(
+        [&](const Event& e) { return e["event"] == "sent" && e["fields"]["id"] == beat["id"]; },
+        "late answer");
+    ASSERT_FALSE(answer.is_null());
+    EXPECT_GE(answer["t"].get<long>() - beat["t"].get<long>(), 300);
+  }
+  Finish();
+  // One connection throughout, which carried nothing but heartbeats after the login.
+  const std::vector<Event> frames =
+      Select(mux->Events(), [](const Event& e) { return e["event"] == "frame"; });
+  ASSERT_GE(frames.size(), 8u);
+  for (std::size_t i = 1; i < frames.size(); ++i) {
+    EXPECT_EQ(frames[i]["client"], hello["client"]);
+    // The end may bring a quit.
+    if (frames[i]["command"] != "quit") {
+      EXPECT_EQ(frames[i]["command"], "heartbeat") << i;
+    }
+  }
+  EXPECT_TRUE(
+      Select(host->Events(), [](const Event& e) { return PluginPublished(e, "mc_logged_out") &&
+                                                          e["data"] == ""; })
+          .empty());
+}
+
+TEST_F(ConnectionTest, EveryDropIsReportedOnceAndFollowedByANewLoginAfterThePause) {
+  Event hello = Login();
+  ASSERT_FALSE(hello.is_null()) << host->ErrorText();
+  const long pause = static_cast<long>(10 * 1000 * 0.05) - 50;
+  const std::vector<std::string> faults = {"close", "abort", "close-mid-frame", "bad-prefix",
+                                           "garbage"};
+  int drops = 0;
+  for (const std::string& fault : faults) {
+    mux->Send("@" + std::to_string(hello["client"].get<int>()) + " " + fault);
+    const Event closed = mux->WaitEvent("closed", {{"client", hello["client"]}});
+    ASSERT_FALSE(closed.is_null()) << fault;
+    ++drops;
+    EXPECT_FALSE(HostPublication("mc_logged_out", "").is_null()) << fault;
+    const Event next = NextHello();
+    ASSERT_FALSE(next.is_null()) << fault;
+    EXPECT_GT(next["client"].get<int>(), hello["client"].get<int>());
+    EXPECT_GE(next["t"].get<long>() - closed["t"].get<long>(), pause) << fault;
+    hello = next;
+  }
+  // The last connection serves requests as the first did.
+  host->Send("publish presence_monitor_query service:voice\\n");
+  EXPECT_FALSE(NextFrame("presence_monitor_query").is_null());
+  Finish();
+  EXPECT_EQ(CountPluginPublications("mc_logged_out", ""), drops);
+  EXPECT_EQ(CountPluginPublications("mc_logged_out", "reason:abort\n"), 1) << "by Terminate";
+  EXPECT_TRUE(Select(host->Events(), IsMessageBox).empty());
+}
+
+}  // namespace

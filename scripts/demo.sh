@@ -1,41 +1,324 @@
 #!/usr/bin/env bash
-# The main job on built-in defaults: builds the project, then walks through what the
-# platform offers so far, in a throw-away folder: a settings file deployed the way
-# an administrator would (a regedit export, UTF-16 with CR LF line ends), read back,
-# changed and exported with the registry tool.
+# The main job: the Vantiro plug-in at work, on a fresh machine with nothing set up.
+#
+# Builds the project, prepares a throw-away folder (certificates, a registry file, the
+# console host's settings), registers the plug-in, starts the multiplexor emulator
+# (muxsim) and runs the console host (qmhost) with the plug-in through a short session:
+# address lookup, TLS login, heartbeats, a hold request, a refused transfer with its
+# notice, an activity notice, a dropped connection and the reconnection, the logout.
+#
+# Both programs run in the background reading commands from named pipes; this script
+# sends them commands one step at a time and prints what each reports:
+#   host | ...   the console host's events (what crosses the plug-in boundary)
+#   mux  | ...   the emulator's events (what arrives on and leaves the wire)
+# Every step waits for what must happen, within a bound: qmhost's own `wait` command
+# ends the host with status 3 when its text does not come, and this script stops with
+# a non-zero status, naming the step, when anything it waits for does not happen.
+#
+# Environment: VANTIRO_TIME_SCALE (default 0.2) multiplies every wait and interval of
+# the plug-in (heartbeats every 3 s instead of 15 s, the reconnection pause 2 s
+# instead of 10 s). The folder stays afterwards, for the trace and a session by hand.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
+bin=$root/build/bin
+lib=$root/build/lib
 
-scripts/build.sh default >/dev/null
-bin=$PWD/build/bin
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export QUILLMERE_REGISTRY=$work/registry.reg
+export VANTIRO_TIME_SCALE=${VANTIRO_TIME_SCALE:-0.2}
+readonly profile=1234 password=11112222
+readonly clsid='{8E902927-A1DF-4A2F-8739-7725DBAEE5C7}'
+readonly settings_key='HKLM\SOFTWARE\Quillmere\Viewer\Settings'
 
-say() { printf '\n== %s\n' "$*"; }
+work=''           # the throw-away folder
+mux_pid='' host_pid=''
+mux_port=''
+mux_printed=0 host_printed=0   # lines of each event log already shown
+mux_matched=0 host_matched=0   # lines of each event log already used by a wait
 
-say "An administrator's settings file, as regedit exports it (UTF-16LE, CR LF)"
-printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
-  '[HKEY_LOCAL_MACHINE\SOFTWARE\Quillmere\Viewer\Settings]' \
-  '"InstallDir"="C:\\Program Files\\Quillmere\\Client"' \
-  '"TraceFilesDir"="C:\\Program Files\\Quillmere\\Client\\Logs"' \
-  '"TraceEnabled"=dword:00000001' \
-  '"maxfilesize_vtbackend"=dword:00100000' '' |
-  iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } >"$work/settings.reg"
-echo "$work/settings.reg: $(wc -c <"$work/settings.reg") bytes"
+# --- Output -----------------------------------------------------------------------
 
-say "qmreg import settings.reg"
-"$bin/qmreg" import "$work/settings.reg"
+heading() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
+note() { printf '   %s\n' "$*"; }
 
-say "qmreg query HKLM\\SOFTWARE\\Quillmere\\Viewer /s"
-"$bin/qmreg" query 'HKLM\SOFTWARE\Quillmere\Viewer' /s
+fail() {
+  printf '\n\033[1;31mDEMO FAILED:\033[0m %s\n' "$*" >&2
+  show_new_lines
+  [[ -n $work ]] && printf 'Logs and trace are kept in %s\n' "$work" >&2
+  exit 1
+}
 
-say "qmreg add ... /v CACertificate /d C:\\certs\\ca.pem /f"
-"$bin/qmreg" add 'HKLM\SOFTWARE\Quillmere\Viewer\Settings' /v CACertificate /d 'C:\certs\ca.pem' /f
+# Prints the lines each event log gained since the last call, emulator first (what it
+# saw usually causes what the host then reports).
+show_new_lines() {
+  show_log "$work/muxsim.log" mux_printed ' mux  |'
+  show_log "$work/host.log" host_printed ' host |'
+}
 
-say "qmreg export HKLM\\SOFTWARE\\Quillmere exported.reg"
-"$bin/qmreg" export 'HKLM\SOFTWARE\Quillmere' "$work/exported.reg" /y
-cat "$work/exported.reg"
+show_log() {
+  local file=$1 prefix=$3 total
+  local -n printed=$2
+  [[ -f $file ]] || return 0
+  total=$(wc -l <"$file")
+  if ((total > printed)); then
+    sed -n "$((printed + 1)),${total}p" "$file" | sed "s/^/$prefix /"
+    printed=$total
+  fi
+}
 
-say "The registry file itself ($QUILLMERE_REGISTRY) is the same format"
-echo "Done."
+# --- Waiting ----------------------------------------------------------------------
+
+# expect SIDE TEXT SECONDS: shows both logs as they grow until a line of SIDE's log
+# (mux or host) written after its previous match contains TEXT; fails after SECONDS.
+expect() {
+  local side=$1 text=$2 seconds=$3 file deadline total at
+  file=$work/$([[ $side == mux ]] && echo muxsim.log || echo host.log)
+  local -n matched=${side}_matched
+  deadline=$((SECONDS + seconds))
+  while :; do
+    show_new_lines
+    total=$(wc -l <"$file")
+    if ((total > matched)); then
+      at=$(sed -n "$((matched + 1)),${total}p" "$file" | grep -n -F -m1 -- "$text" | cut -d: -f1 || true)
+      if [[ -n $at ]]; then
+        matched=$((matched + at))
+        show_new_lines
+        return 0
+      fi
+    fi
+    grep -q -F 'wait_timeout' "$work/host.log" 2>/dev/null && fail "the host's wait for '$text' timed out"
+    if [[ $side == host ]] && ! kill -0 "$host_pid" 2>/dev/null; then
+      show_new_lines
+      fail "qmhost ended before '$text' came"
+    fi
+    ((SECONDS < deadline)) || fail "no $side event with '$text' within $seconds s"
+    sleep 0.1
+  done
+}
+
+# host_wait TEXT SECONDS: the host waits for TEXT itself (and ends with status 3 when
+# it does not come); the script follows the same lines.
+host_wait() {
+  host "wait $1 $(($2 * 1000))"
+  expect host "$1" "$(($2 + 5))"
+}
+
+# --- The two programs -------------------------------------------------------------
+
+mux() { printf '%s\n' "$*" >&3; }
+# mux_set COMMAND: a setting for the emulator, in force once this returns (the
+# emulator runs its commands in order and reports the `clients` command).
+mux_set() {
+  mux "$*"
+  mux clients
+  expect mux 'clients' 10
+}
+host() { printf '%s\n' "$*" >&4; }
+
+start_muxsim() {
+  mkfifo "$work/muxsim.in"
+  "$bin/muxsim" --make-certs "$work/certs" --profile "$profile:$password" --text \
+    <"$work/muxsim.in" >"$work/muxsim.log" 2>&1 &
+  mux_pid=$!
+  exec 3>"$work/muxsim.in"
+  expect mux 'listening' 10
+  mux_port=$(sed -n 's/.*listening .*port=\([0-9]*\).*/\1/p' "$work/muxsim.log" | head -n1)
+  [[ -n $mux_port ]] || fail "muxsim did not say its port"
+}
+
+start_qmhost() {
+  mkfifo "$work/qmhost.in"
+  "$bin/qmhost" --plugin VantiroPlugin.Vantiro --settings "$work/settings.json" \
+    --service "multiplexor=127.0.0.1:$mux_port" --format text --events "$work/host.log" \
+    <"$work/qmhost.in" >"$work/qmhost.out" 2>&1 &
+  host_pid=$!
+  exec 4>"$work/qmhost.in"
+}
+
+# Waits at most SECONDS for process PID (WHAT) to end; fails unless its status is 0.
+expect_exit_0() {
+  local pid=$1 seconds=$2 what=$3 deadline=$((SECONDS + $2)) status=0
+  while kill -0 "$pid" 2>/dev/null; do
+    ((SECONDS < deadline)) || fail "$what did not end within $seconds s"
+    sleep 0.1
+  done
+  wait "$pid" || status=$?
+  show_new_lines
+  ((status == 0)) || fail "$what ended with status $status"
+}
+
+cleanup() {
+  exec 3>&- 4>&-
+  for pid in $host_pid $mux_pid; do
+    kill -0 "$pid" 2>/dev/null && kill "$pid" 2>/dev/null || true
+  done
+}
+trap cleanup EXIT
+
+# --- The steps --------------------------------------------------------------------
+
+build() {
+  heading "Building (scripts/build.sh default)"
+  scripts/build.sh default >"${TMPDIR:-/tmp}/vantiro-demo-build.log" 2>&1 ||
+    { cat "${TMPDIR:-/tmp}/vantiro-demo-build.log" >&2; fail "the build failed"; }
+  note "built into build/bin and build/lib"
+}
+
+prepare_folder() {
+  work=$(mktemp -d "${TMPDIR:-/tmp}/vantiro-demo.XXXXXX")
+  export QUILLMERE_REGISTRY=$work/registry.reg
+  heading "A throw-away folder: $work"
+
+  # Settings the client keeps in the registry, paths in Windows form ("C:/x" is /x).
+  "$bin/qmreg" add "$settings_key" /v TraceFilesDir /d "C:$work" /f >/dev/null
+  "$bin/qmreg" add "$settings_key" /v TraceEnabled /t REG_DWORD /d 1 /f >/dev/null
+  "$bin/qmreg" add "$settings_key" /v CACertificate /d "C:$work/certs/ca.pem" /f >/dev/null
+  note "registry file (QUILLMERE_REGISTRY=$QUILLMERE_REGISTRY):"
+  "$bin/qmreg" query "$settings_key" | sed 's/^/     /'
+
+  # The plug-in's own settings, which the console host keeps per plug-in class.
+  cat >"$work/settings.json" <<EOF
+{
+  "$clsid": {
+    "mc_profile": "$profile",
+    "mc_password": "$password"
+  }
+}
+EOF
+  note "settings for the console host ($work/settings.json): mc_profile $profile, mc_password $password"
+}
+
+register_plugin() {
+  heading "Registering the plug-in: regsvr $lib/VantiroPlugin.so"
+  "$bin/regsvr" "$lib/VantiroPlugin.so" | sed 's/^/   /'
+}
+
+start_programs() {
+  heading "Starting the multiplexor emulator (throw-away CA and server certificate, profile $profile)"
+  start_muxsim
+  heading "Starting the console host with the plug-in; it looks up the multiplexor's address"
+  start_qmhost
+  expect host 'loaded' 10
+  host_wait 'publish queue="service_lookup_response"' 15
+}
+
+login() {
+  heading "TLS connection (the server's certificate checked against ca.pem) and login"
+  expect mux 'connected' 15
+  expect mux 'command=hello' 10
+  expect mux 'result=ok' 10
+  host_wait 'caption' 10
+}
+
+heartbeats() {
+  heading "Heartbeats keep the link alive (every 15 s, 3 s at time scale $VANTIRO_TIME_SCALE)"
+  note "after a heartbeat's answer the plug-in asks the host for the mailbox server (to check"
+  note "the password's expiry); this host knows none, so that lookup stays unanswered"
+  expect mux 'command=heartbeat' 30
+  expect mux 'result=ok' 10
+  expect host 'XXX_MessageCenterAPI' 10
+}
+
+hold_call() {
+  heading "The client asks to hold call 17; the multiplexor answers \"ok\""
+  host 'publish mc_hold_call call_id:17\ncall_ip_address:10.0.0.7\nmax_hold_time:60\ncall_channel:2\n'
+  expect mux 'command=call_hold' 10
+  expect mux 'result=ok' 10
+  answer_in_trace call_hold 10
+}
+
+transfer_refused() {
+  heading "The client asks to transfer call 17; the multiplexor refuses it (\"failure\")"
+  note "the plug-in shows a notice; the host answers its message box with OK"
+  mux_set 'result call_intercept failure once'
+  host 'box 1'
+  host 'publish mc_intercept call_id:17\ncall_ip_address:10.0.0.7\ntransfer_number:5550123\ncall_channel:2\n'
+  expect mux 'command=call_intercept' 10
+  expect mux 'result=failure' 10
+  host_wait 'message_box title="Transfer Failed"' 10
+}
+
+activity_notice() {
+  heading "The multiplexor reports activity on call 17; the plug-in relays it to the host"
+  mux 'activity call_id=17 state=answered'
+  expect mux 'notice' 10
+  host_wait 'publish queue="mc_activity"' 10
+}
+
+drop_and_reconnect() {
+  heading "The connection drops (the emulator resets it); the plug-in pauses and reconnects"
+  mux 'abort'
+  expect mux 'closed' 10
+  host_wait 'publish queue="service_lookup_response"' 30
+  expect mux 'connected' 15
+  expect mux 'command=hello' 10
+  host_wait 'caption' 10
+}
+
+logout() {
+  heading "The client ends the plug-in (Terminate): it logs out and the connection ends"
+  note "the plug-in publishes \"mc_logged_out\" (reason:abort) and stops for good; no quit is sent"
+  host 'terminate'
+  host_wait 'publish queue="mc_logged_out" data="reason:abort' 20
+  expect mux 'closed' 20
+  host_wait 'method="Terminate"' 20
+  host 'quit'
+  expect_exit_0 "$host_pid" 15 qmhost
+  mux 'quit'
+  expect_exit_0 "$mux_pid" 10 muxsim
+  exec 3>&- 4>&-
+  host_pid='' mux_pid=''
+}
+
+# answer_in_trace COMMAND SECONDS: the plug-in's trace shows that it handled the answer
+# to the last COMMAND request the emulator received; prints those trace lines.
+answer_in_trace() {
+  local id deadline=$((SECONDS + $2)) trace=$work/VantiroBackend.out
+  id=$(grep -F "command=$1 " "$work/muxsim.log" | tail -n1 | sed -n 's/.* id=\([^ ]*\) .*/\1/p')
+  [[ -n $id ]] || fail "no $1 request reached the emulator"
+  until [[ -f $trace ]] && grep -q -F "ProcessPacket(): id=[$id]" "$trace"; do
+    ((SECONDS < deadline)) || fail "the plug-in's trace shows no answer to $1 ($id)"
+    sleep 0.1
+  done
+  grep -F -A1 "ProcessPacket(): id=[$id]" "$trace" | sed 's/^/ trace| /'
+}
+
+closing_words() {
+  heading "Done: every step happened"
+  cat <<EOF
+The plug-in's trace file: $work/VantiroBackend.out
+The folder stays for you to look at; remove it with: rm -rf $work
+
+To run the same session by hand, in two terminals:
+
+  1. the emulator (it prints "listening ... port=PORT"; it reads commands as it runs):
+       $bin/muxsim --cert $work/certs/server.pem --key $work/certs/server.key \\
+         --profile $profile:$password --text
+
+  2. the console host with the plug-in (PORT from the emulator):
+       export QUILLMERE_REGISTRY=$work/registry.reg VANTIRO_TIME_SCALE=$VANTIRO_TIME_SCALE
+       $bin/qmhost --plugin VantiroPlugin.Vantiro --settings $work/settings.json \\
+         --service multiplexor=127.0.0.1:PORT --format text --interactive
+
+Then type, in the host:   publish mc_hold_call call_id:17\\ncall_ip_address:10.0.0.7\\nmax_hold_time:60\\ncall_channel:2\\n
+in the emulator:          result call_intercept failure once
+in the host:              publish mc_intercept call_id:17\\ncall_ip_address:10.0.0.7\\ntransfer_number:5550123\\ncall_channel:2\\n
+                          (answer the message box at the terminal)
+in the emulator:          activity call_id=17 state=answered
+                          abort          (the plug-in reconnects after a pause)
+in the host:              terminate, then quit
+(\`help\` in either program lists its commands.)
+EOF
+}
+
+build
+prepare_folder
+register_plugin
+start_programs
+login
+heartbeats
+hold_call
+transfer_refused
+activity_notice
+drop_and_reconnect
+logout
+closing_words

@@ -1,0 +1,237 @@
+// The plug-in's multiplexor connection against a bare OpenSSL client, side by side in
+// one run, over loopback TLS to the same in-process peer (which answers each frame
+// with its id and "result:ok"):
+//   RoundTrip   one "mc_hold_call" Publish into the plug-in until the answer's entry
+//               has left the sent-packet table / one frame written and its answer read
+//   Pipelined   N requests queued until every answer has been handled / N frames
+//               written, then N answers read
+//   Delivered   N requests queued until the peer has received all N / N frames
+//               written until the peer has received them (answers drained untimed)
+//   RoundTrip/bare_spinner  the bare round trip while another thread looks in a loop
+//               as the plug-in's measurement does: what the looking alone costs
+// At the end the plug-in / bare ratios are printed. The plug-in's side watches the
+// sent-packet table from this thread (yielding between looks), as nothing else
+// reports an answer's removal.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bare_client.h"
+#include "plugin_session.h"
+#include "tls_echo_peer.h"
+
+namespace {
+
+using bench::BareClient;
+using bench::Clock;
+using bench::PluginSession;
+using bench::TlsEchoPeer;
+
+constexpr const char* kHoldQueue = "mc_hold_call";
+constexpr const char* kHoldData = "call_id:17\ncall_ip_address:10.0.0.7\nmax_hold_time:60\ncall_channel:2\n";
+
+// Looks at pred until it holds, yielding the processor in between; false after 30 s.
+bool SpinUntil(const std::function<bool()>& pred) {
+  const auto deadline = Clock::now() + std::chrono::seconds(30);
+  while (!pred()) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+struct World {
+  TlsEchoPeer& peer;
+  PluginSession& plugin;
+  BareClient& bare;
+  std::string holdFrame;  // the text of the plug-in's call_hold frame, for the bare client
+};
+
+// Also splits the time: until the peer has the frame (the Publish call, the writer's
+// wake-up and write) and after that (the answer, the reader's wake-up and handling),
+// in microseconds per request.
+void PluginRoundTrip(benchmark::State& state, World& w) {
+  double toPeer = 0, publishCall = 0;
+  for (auto _ : state) {
+    const std::uint64_t base = w.peer.Received();
+    const Clock::time_point start = Clock::now();
+    const bool published = w.plugin.Publish(kHoldQueue, kHoldData);
+    const Clock::time_point returned = Clock::now();
+    if (!published ||
+        !SpinUntil([&] { return w.peer.Received() > base && PluginSession::NothingOutstanding(); })) {
+      state.SkipWithError("no answer");
+      return;
+    }
+    toPeer += std::chrono::duration<double, std::micro>(w.peer.LastArrival() - start).count();
+    publishCall += std::chrono::duration<double, std::micro>(returned - start).count();
+  }
+  state.counters["publish_us"] = benchmark::Counter(publishCall, benchmark::Counter::kAvgIterations);
+  state.counters["to_peer_us"] = benchmark::Counter(toPeer, benchmark::Counter::kAvgIterations);
+}
+
+void BareRoundTrip(benchmark::State& state, World& w) {
+  std::string answer;
+  double toPeer = 0;
+  for (auto _ : state) {
+    const Clock::time_point start = Clock::now();
+    if (!w.bare.WriteFrame(w.holdFrame) || !w.bare.ReadFrame(answer)) {
+      state.SkipWithError("no answer");
+      return;
+    }
+    toPeer += std::chrono::duration<double, std::micro>(w.peer.LastArrival() - start).count();
+  }
+  state.counters["to_peer_us"] = benchmark::Counter(toPeer, benchmark::Counter::kAvgIterations);
+}
+
+// The bare round trip with a second thread yielding in a loop, as this thread does
+// while it watches the plug-in's table.
+void BareRoundTripWithSpinner(benchmark::State& state, World& w) {
+  std::atomic<bool> stop{false};
+  std::thread spinner([&] { while (!stop) std::this_thread::yield(); });
+  std::string answer;
+  for (auto _ : state) {
+    if (!w.bare.WriteFrame(w.holdFrame) || !w.bare.ReadFrame(answer)) {
+      state.SkipWithError("no answer");
+      break;
+    }
+  }
+  stop = true;
+  spinner.join();
+}
+
+void PluginPipelined(benchmark::State& state, World& w) {
+  const auto n = static_cast<std::uint64_t>(state.range(0));
+  for (auto _ : state) {
+    const std::uint64_t base = w.peer.Received();
+    for (std::uint64_t i = 0; i < n; ++i) w.plugin.Publish(kHoldQueue, kHoldData);
+    if (!SpinUntil([&] { return w.peer.Received() >= base + n && PluginSession::NothingOutstanding(); })) {
+      state.SkipWithError("answers missing");
+      return;
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BarePipelined(benchmark::State& state, World& w) {
+  const auto n = state.range(0);
+  std::string answer;
+  for (auto _ : state) {
+    for (long i = 0; i < n; ++i) w.bare.WriteFrame(w.holdFrame);
+    for (long i = 0; i < n; ++i) {
+      if (!w.bare.ReadFrame(answer)) {
+        state.SkipWithError("answers missing");
+        return;
+      }
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+}
+
+void PluginDelivered(benchmark::State& state, World& w) {
+  const auto n = static_cast<std::uint64_t>(state.range(0));
+  for (auto _ : state) {
+    const std::uint64_t base = w.peer.Received();
+    const Clock::time_point start = Clock::now();
+    for (std::uint64_t i = 0; i < n; ++i) w.plugin.Publish(kHoldQueue, kHoldData);
+    Clock::time_point last;
+    if (!w.peer.WaitReceived(base + n, last) || !SpinUntil(PluginSession::NothingOutstanding)) {
+      state.SkipWithError("frames missing");
+      return;
+    }
+    state.SetIterationTime(std::chrono::duration<double>(last - start).count());
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BareDelivered(benchmark::State& state, World& w) {
+  const auto n = state.range(0);
+  std::string answer;
+  for (auto _ : state) {
+    const std::uint64_t base = w.peer.Received();
+    const Clock::time_point start = Clock::now();
+    for (long i = 0; i < n; ++i) w.bare.WriteFrame(w.holdFrame);
+    Clock::time_point last;
+    if (!w.peer.WaitReceived(base + static_cast<std::uint64_t>(n), last)) {
+      state.SkipWithError("frames missing");
+      return;
+    }
+    state.SetIterationTime(std::chrono::duration<double>(last - start).count());
+    for (long i = 0; i < n; ++i) w.bare.ReadFrame(answer);
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+}
+
+// Prints the usual table and keeps each benchmark's time per iteration and rate.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
+      timeOf_[run.benchmark_name()] = run.GetAdjustedRealTime();
+    }
+  }
+  // plug-in time / bare time of the same measurement.
+  void PrintRatios(const std::string& n) const {
+    std::printf("\nplug-in / bare (time per iteration; > 1 means the plug-in is slower):\n");
+    Ratio("round trip", "RoundTrip/plugin", "RoundTrip/bare");
+    Ratio("pipelined, until answered", "Pipelined/plugin/" + n, "Pipelined/bare/" + n);
+    Ratio("pipelined, until delivered", "Delivered/plugin/" + n + "/manual_time",
+          "Delivered/bare/" + n + "/manual_time");
+    std::printf("(the rate ratio plug-in / bare is the inverse)\n");
+  }
+
+ private:
+  void Ratio(const char* what, const std::string& plugin, const std::string& bare) const {
+    const auto p = FindPrefix(plugin), b = FindPrefix(bare);
+    if (p <= 0 || b <= 0) return;
+    std::printf("  %-28s %.2f   (rate ratio %.2f)\n", what, p / b, b / p);
+  }
+  double FindPrefix(const std::string& name) const {
+    for (const auto& [k, v] : timeOf_)
+      if (k.rfind(name, 0) == 0) return v;
+    return 0;
+  }
+  std::map<std::string, double> timeOf_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  constexpr int kBatch = 256;  // small enough that unread answers fit in the socket buffers
+
+  TlsEchoPeer peer;
+  PluginSession plugin(peer.Port());
+  BareClient bare(peer.Port());
+  // One request through the plug-in gives the frame the bare client sends.
+  const std::uint64_t base = peer.Received();
+  plugin.Publish(kHoldQueue, kHoldData);
+  if (!SpinUntil([&] { return peer.Received() > base && PluginSession::NothingOutstanding(); })) {
+    std::fprintf(stderr, "the plug-in's first request was not answered\n");
+    return 1;
+  }
+  World world{peer, plugin, bare, peer.LastFrame("call_hold")};
+
+  benchmark::RegisterBenchmark("RoundTrip/plugin", PluginRoundTrip, std::ref(world))->UseRealTime();
+  benchmark::RegisterBenchmark("RoundTrip/bare", BareRoundTrip, std::ref(world))->UseRealTime();
+  benchmark::RegisterBenchmark("RoundTrip/bare_spinner", BareRoundTripWithSpinner, std::ref(world))->UseRealTime();
+  benchmark::RegisterBenchmark("Pipelined/plugin", PluginPipelined, std::ref(world))->Arg(kBatch)->UseRealTime();
+  benchmark::RegisterBenchmark("Pipelined/bare", BarePipelined, std::ref(world))->Arg(kBatch)->UseRealTime();
+  benchmark::RegisterBenchmark("Delivered/plugin", PluginDelivered, std::ref(world))->Arg(kBatch)->UseManualTime();
+  benchmark::RegisterBenchmark("Delivered/bare", BareDelivered, std::ref(world))->Arg(kBatch)->UseManualTime();
+
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintRatios(std::to_string(kBatch));
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,145 @@
+#include "plugin_session.h"
+
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+
+#include "connection/sent_packets.h"
+#include "plugin/VantiroImpl.h"
+#include "plugin/process_state.h"
+#include "qmos/application.h"
+#include "qmos/bstr.h"
+#include "qmos/registry.h"
+#include "qmos/thread.h"
+
+namespace bench {
+
+using qmos::BSTR;
+using qmos::HRESULT;
+
+// The client's callback: settings in a map, publications counted by queue. Host
+// calls the plug-in makes here are cheap, so they weigh nothing in the measurements.
+class BenchHost final : public quillmere::IQMViewerBase {
+ public:
+  HRESULT QueryInterface(qmos::REFIID riid, void** ppv) override {
+    if (ppv == nullptr) return qmos::E_POINTER;
+    if (riid == qmos::IID_IUnknown || riid == quillmere::IID_IQMViewerBase) {
+      *ppv = static_cast<quillmere::IQMViewerBase*>(this);
+      return qmos::S_OK;
+    }
+    *ppv = nullptr;
+    return qmos::E_NOINTERFACE;
+  }
+  qmos::ULONG AddRef() override { return 2; }  // owned by the session, not counted
+  qmos::ULONG Release() override { return 1; }
+
+  HRESULT NumMsgs(qmos::LONG, qmos::LONG, qmos::LONG, qmos::LONG, qmos::LONG, qmos::LONG) override {
+    return qmos::S_OK;
+  }
+  HRESULT SetStatusBarText(BSTR) override { return qmos::S_OK; }
+  HRESULT Alert(BSTR) override { return qmos::S_OK; }
+  HRESULT SetVisibleStatus(qmos::SHORT) override { return qmos::S_OK; }
+  HRESULT MenuEnableDisable(qmos::SHORT, qmos::SHORT) override { return qmos::S_OK; }
+  HRESULT MenuCheck(qmos::SHORT, qmos::SHORT) override { return qmos::S_OK; }
+  HRESULT SetInfoAvailable() override { return qmos::S_OK; }
+  HRESULT ClearInfoAvailable() override { return qmos::S_OK; }
+  HRESULT ClearAllInfoAvailable() override { return qmos::S_OK; }
+
+  HRESULT Publish(BSTR queue, BSTR) override {
+    if (qmos::BstrToUtf8(queue) == "service_lookup_request") lookups_.fetch_add(1);
+    return qmos::S_OK;
+  }
+  HRESULT Subscribe(BSTR) override { return qmos::S_OK; }
+  HRESULT PutData(BSTR key, BSTR data) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    settings_[qmos::BstrToUtf8(key)] = qmos::BstrToUtf8(data);
+    return qmos::S_OK;
+  }
+  HRESULT GetData(BSTR key, BSTR* data) override {
+    if (data == nullptr) return qmos::E_POINTER;
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto it = settings_.find(qmos::BstrToUtf8(key));
+    *data = it == settings_.end() ? nullptr : qmos::BstrFromUtf8(it->second);
+    return it == settings_.end() ? qmos::S_FALSE : qmos::S_OK;
+  }
+  HRESULT DeleteData(BSTR key) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    settings_.erase(qmos::BstrToUtf8(key));
+    return qmos::S_OK;
+  }
+
+  int Lookups() const { return lookups_.load(); }
+  void Set(const std::string& key, const std::string& value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    settings_[key] = value;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, std::string> settings_;
+  std::atomic<int> lookups_{0};
+};
+
+namespace {
+
+// Serves the main-thread queue until pred holds; throws after the time-out.
+template <class Pred>
+void ServeUntil(Pred pred, const char* what) {
+  qmos::Application& app = qmos::Application::Instance();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > deadline) throw std::runtime_error(what);
+    app.WaitForWork(10);
+    app.ProcessMessages();
+  }
+}
+
+}  // namespace
+
+PluginSession::PluginSession(std::uint16_t port) : host_(std::make_unique<BenchHost>()) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "vantiro-bench-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  dir_ = pattern;
+  qmos::SetRegistryFile((dir_ / "registry.reg").string());
+  auto settings = qmos::RegKey::Open(qmos::RegRoot::LocalMachine, "SOFTWARE\\Quillmere\\Viewer\\Settings", true);
+  if (!settings || !settings->WriteString("TraceFilesDir", dir_.string()) ||
+      !settings->WriteDword("TraceEnabled", 0)) {
+    throw std::runtime_error("cannot write the registry file");
+  }
+  qmos::Application::Instance().SetMainThread();
+  host_->Set("mc_profile", "1234");
+  host_->Set("mc_password", "11112222");
+
+  plugin_ = static_cast<quillmere::IQMViewerPlugin*>(new vantiro::TVantiroImpl());
+  if (plugin_->Initialize(host_.get()) != qmos::S_OK) throw std::runtime_error("Initialize failed");
+  ServeUntil([&] { return host_->Lookups() > 0; }, "no service lookup from the plug-in");
+  Publish("service_lookup_response",
+          "service_name:multiplexor\nip_address:127.0.0.1\ntcp_port:" + std::to_string(port) + "\n");
+  ServeUntil([] { return vantiro::State().LoginAuthenticated.load(); }, "the plug-in did not log in");
+  ServeUntil([] { return NothingOutstanding(); }, "the login stayed unanswered");
+}
+
+PluginSession::~PluginSession() {
+  plugin_->Terminate();
+  plugin_->Release();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (qmos::TThread::RunningCount() != 0 && std::chrono::steady_clock::now() < deadline) {
+    qmos::Application::Instance().WaitForWork(10);
+    qmos::Application::Instance().ProcessMessages();
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(dir_, ignored);
+}
+
+bool PluginSession::Publish(const std::string& queue, const std::string& data) {
+  qmos::Bstr q(queue), d(data);
+  return plugin_->Publish(q.Get(), d.Get()) == qmos::S_OK;
+}
+
+bool PluginSession::NothingOutstanding() { return vantiro::SentPacketIds().empty(); }
+
+}  // namespace bench

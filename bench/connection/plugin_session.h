@@ -1,0 +1,38 @@
+// The plug-in object as the client runs it, in this process: a minimal client
+// callback that keeps the login settings and counts publications, the plug-in's real
+// supervisor, writer and reader, connected over loopback TLS to a peer and logged in.
+// Tracing is off (a fresh registry file in a temporary folder). The calling thread is
+// the application's main thread and serves its queue while the session starts.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "quillmere/qm_viewer.h"
+
+namespace bench {
+
+class BenchHost;
+
+class PluginSession {
+ public:
+  // Starts the plug-in, answers its lookup with 127.0.0.1:port and waits for the login.
+  explicit PluginSession(std::uint16_t port);
+  ~PluginSession();  // Terminate, release, remove the folder
+  PluginSession(const PluginSession&) = delete;
+  PluginSession& operator=(const PluginSession&) = delete;
+
+  // The client's Publish into the plug-in.
+  bool Publish(const std::string& queue, const std::string& data);
+  // Whether the sent-packet table is empty (every answer has been removed).
+  static bool NothingOutstanding();
+
+ private:
+  std::filesystem::path dir_;
+  std::unique_ptr<BenchHost> host_;
+  quillmere::IQMViewerPlugin* plugin_ = nullptr;
+};
+
+}  // namespace bench

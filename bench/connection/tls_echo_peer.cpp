@@ -1,0 +1,178 @@
+#include "tls_echo_peer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace bench {
+
+namespace {
+
+// A self-signed EC P-256 certificate for "localhost", valid for a day.
+void UseThrowAwayCertificate(SSL_CTX* ctx) {
+  EVP_PKEY* key = EVP_EC_gen("P-256");
+  X509* cert = X509_new();
+  if (key == nullptr || cert == nullptr) throw std::runtime_error("cannot make a key");
+  X509_set_version(cert, X509_VERSION_3);
+  ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+  X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
+  X509_gmtime_adj(X509_getm_notAfter(cert), 86400);
+  X509_set_pubkey(cert, key);
+  X509_NAME* name = X509_get_subject_name(cert);
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                             reinterpret_cast<const unsigned char*>("localhost"), -1, -1, 0);
+  X509_set_issuer_name(cert, name);
+  if (X509_sign(cert, key, EVP_sha256()) == 0 || SSL_CTX_use_certificate(ctx, cert) != 1 ||
+      SSL_CTX_use_PrivateKey(ctx, key) != 1) {
+    throw std::runtime_error("cannot use the certificate");
+  }
+  X509_free(cert);
+  EVP_PKEY_free(key);
+}
+
+bool ReadAll(SSL* ssl, char* data, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const int n = SSL_read(ssl, data + done, static_cast<int>(size - done));
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// The value of "name:" at the start of a line of text, or empty.
+std::string FieldOf(const std::string& text, const std::string& name) {
+  const std::string key = name + ":";
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find('\n', at);
+    const std::size_t stop = end == std::string::npos ? text.size() : end;
+    if (text.compare(at, key.size(), key) == 0) return text.substr(at + key.size(), stop - at - key.size());
+    at = stop + 1;
+  }
+  return {};
+}
+
+}  // namespace
+
+TlsEchoPeer::TlsEchoPeer() {
+  ctx_ = SSL_CTX_new(TLS_server_method());
+  if (ctx_ == nullptr) throw std::runtime_error("SSL_CTX_new failed");
+  UseThrowAwayCertificate(ctx_);
+
+  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(listener_, 16) != 0 ||
+      getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    throw std::runtime_error("cannot listen on 127.0.0.1");
+  }
+  port_ = ntohs(address.sin_port);
+  acceptor_ = std::thread([this] { Accept(); });
+}
+
+TlsEchoPeer::~TlsEchoPeer() {
+  stop_ = true;
+  shutdown(listener_, SHUT_RDWR);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (int fd : clients_) shutdown(fd, SHUT_RDWR);
+  }
+  acceptor_.join();
+  for (std::thread& t : threads_) t.join();
+  close(listener_);
+  SSL_CTX_free(ctx_);
+}
+
+Clock::time_point TlsEchoPeer::LastArrival() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lastArrival_;
+}
+
+bool TlsEchoPeer::WaitReceived(std::uint64_t count, Clock::time_point& at,
+                               std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!arrived_.wait_for(lock, timeout, [&] { return Received() >= count; })) return false;
+  at = lastArrival_;
+  return true;
+}
+
+std::string TlsEchoPeer::LastFrame(const std::string& command) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& [c, text] : lastByCommand_)
+    if (c == command) return text;
+  return {};
+}
+
+void TlsEchoPeer::Accept() {
+  while (!stop_) {
+    pollfd p{listener_, POLLIN, 0};
+    if (poll(&p, 1, 200) <= 0) continue;
+    const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    // Answers go out at once: with Nagle's rule an answer written while the previous
+    // one is unacknowledged would wait for the client's delayed acknowledgement.
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    std::lock_guard<std::mutex> lock(mutex_);
+    clients_.push_back(fd);
+    threads_.emplace_back([this, fd] { Serve(fd); });
+  }
+}
+
+void TlsEchoPeer::Serve(int fd) {
+  SSL* ssl = SSL_new(ctx_);
+  SSL_set_fd(ssl, fd);
+  if (SSL_accept(ssl) == 1) {
+    std::string body;
+    for (char prefix[9]; !stop_ && ReadAll(ssl, prefix, sizeof prefix);) {
+      const long length = std::strtol(std::string(prefix, 8).c_str(), nullptr, 10);
+      if (prefix[8] != '\n' || length < 0 || length > 1000000) break;
+      body.resize(static_cast<std::size_t>(length));
+      if (!ReadAll(ssl, body.data(), body.size())) break;
+      // Answered before it is counted, so a counted frame's answer is on its way.
+      const std::string id = FieldOf(body, "id");
+      if (!id.empty()) {
+        const std::string text = "id:" + id + "\nresult:ok\n";
+        char answer[160];
+        const int n = std::snprintf(answer, sizeof answer, "%08d\n%s", static_cast<int>(text.size()),
+                                    text.c_str());
+        if (n <= 0 || n >= static_cast<int>(sizeof answer) || SSL_write(ssl, answer, n) != n) break;
+      }
+      const std::string command = FieldOf(body, "command");
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lastArrival_ = Clock::now();
+        received_.fetch_add(1, std::memory_order_acq_rel);
+        bool known = false;
+        for (auto& [c, text] : lastByCommand_)
+          if (c == command) { text = body; known = true; }
+        if (!known) lastByCommand_.emplace_back(command, body);
+      }
+      arrived_.notify_all();
+      if (command == "quit") break;
+    }
+  }
+  SSL_shutdown(ssl);
+  SSL_free(ssl);
+  std::lock_guard<std::mutex> lock(mutex_);
+  shutdown(fd, SHUT_RDWR);
+  // The descriptor is closed once no one can shut it down any more.
+  for (int& c : clients_)
+    if (c == fd) c = -1;
+  close(fd);
+}
+
+}  // namespace bench

@@ -1,0 +1,61 @@
+// A multiplexor stand-in for the benchmarks: a TLS server on 127.0.0.1 (port picked
+// by the system, throw-away self-signed certificate) that answers every frame that
+// carries an "id" with the frame "id:<id>\nresult:ok\n" at once, and counts the frames
+// it has received. One thread per connection, blocking reads and writes; the plug-in
+// and the bare client meet exactly the same peer.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct ssl_ctx_st;
+
+namespace bench {
+
+using Clock = std::chrono::steady_clock;
+
+class TlsEchoPeer {
+ public:
+  TlsEchoPeer();
+  ~TlsEchoPeer();
+  TlsEchoPeer(const TlsEchoPeer&) = delete;
+  TlsEchoPeer& operator=(const TlsEchoPeer&) = delete;
+
+  std::uint16_t Port() const { return port_; }
+
+  // Frames received so far, over every connection.
+  std::uint64_t Received() const { return received_.load(std::memory_order_acquire); }
+  // Waits until at least count frames have arrived (bounded); returns when the last of
+  // them arrived, or nothing after the time-out.
+  bool WaitReceived(std::uint64_t count, Clock::time_point& at,
+                    std::chrono::milliseconds timeout = std::chrono::seconds(30));
+  // When the last frame arrived.
+  Clock::time_point LastArrival() const;
+  // The text of the last frame received whose "command" is command (empty if none).
+  std::string LastFrame(const std::string& command) const;
+
+ private:
+  void Accept();
+  void Serve(int fd);
+
+  ssl_ctx_st* ctx_ = nullptr;
+  int listener_ = -1;
+  std::uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<std::uint64_t> received_{0};
+  mutable std::mutex mutex_;
+  std::condition_variable arrived_;
+  Clock::time_point lastArrival_{};
+  std::vector<std::pair<std::string, std::string>> lastByCommand_;
+  std::vector<int> clients_;
+  std::vector<std::thread> threads_;
+  std::thread acceptor_;
+};
+
+}  // namespace bench

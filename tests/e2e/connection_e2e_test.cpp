@@ -434,6 +434,9 @@ TEST_F(ConnectionTest, LoginOutcomesAndTheAbortHandedBackPublishOnce) {
   EXPECT_FALSE(mux->WaitEvent("sent", {{"client", refused["client"]}, {"kind", "answer"}})
                    .is_null());
   EXPECT_FALSE(HostPublication("mc_login_failed", "").is_null());
+  // The reader has ended: a notice sent now reaches no host queue.
+  mux->Send("activity call_id=99");
+  EXPECT_FALSE(mux->WaitEvent("sent", {{"kind", "notice"}}).is_null());
 
   Finish({kPassword, "4444"});
   const std::vector<Event> events = host->Events();
@@ -444,8 +447,12 @@ TEST_F(ConnectionTest, LoginOutcomesAndTheAbortHandedBackPublishOnce) {
             4u)
       << "an aborted connection is not made again by itself";
   const std::string trace = e2e::ReadFile(world.TraceFile());
-  EXPECT_NE(trace.find("ReadThread::ProcessPacket(): Hello returned =[password_invalid]"),
+  const std::size_t refusal = trace.find("ReadThread::ProcessPacket(): Hello returned =[password_invalid]");
+  ASSERT_NE(refusal, std::string::npos);
+  EXPECT_NE(trace.find("ReadThread::Execute(): Starting thread termination", refusal),
             std::string::npos);
+  EXPECT_TRUE(Select(events, [](const Event& e) { return PluginPublished(e, "mc_activity"); })
+                  .empty());
 }
 
 TEST_F(ConnectionTest, RejectionsRetryAbortOrAreIgnoredByReason) {

@@ -76,7 +76,8 @@ expect() {
   deadline=$((SECONDS + seconds))
   while :; do
     show_new_lines
-    total=$(wc -l <"$file")
+    total=0
+    [[ -f $file ]] && total=$(wc -l <"$file")  # the program may not have made it yet
     if ((total > matched)); then
       at=$(sed -n "$((matched + 1)),${total}p" "$file" | grep -n -F -m1 -- "$text" | cut -d: -f1 || true)
       if [[ -n $at ]]; then

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -50,7 +51,15 @@ class BenchHost final : public quillmere::IQMViewerBase {
   HRESULT ClearAllInfoAvailable() override { return qmos::S_OK; }
 
   HRESULT Publish(BSTR queue, BSTR) override {
-    if (qmos::BstrToUtf8(queue) == "service_lookup_request") lookups_.fetch_add(1);
+    const std::string name = qmos::BstrToUtf8(queue);
+    if (name == "service_lookup_request") lookups_.fetch_add(1);
+    if (name == "mc_activity") {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++activities_;
+      }
+      activity_.notify_all();
+    }
     return qmos::S_OK;
   }
   HRESULT Subscribe(BSTR) override { return qmos::S_OK; }
@@ -73,6 +82,14 @@ class BenchHost final : public quillmere::IQMViewerBase {
   }
 
   int Lookups() const { return lookups_.load(); }
+  std::uint64_t Activities() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return activities_;
+  }
+  bool WaitActivities(std::uint64_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return activity_.wait_for(lock, std::chrono::seconds(30), [&] { return activities_ >= count; });
+  }
   void Set(const std::string& key, const std::string& value) {
     std::lock_guard<std::mutex> lock(mutex_);
     settings_[key] = value;
@@ -82,6 +99,8 @@ class BenchHost final : public quillmere::IQMViewerBase {
   std::mutex mutex_;
   std::map<std::string, std::string> settings_;
   std::atomic<int> lookups_{0};
+  std::condition_variable activity_;
+  std::uint64_t activities_ = 0;
 };
 
 namespace {
@@ -139,6 +158,9 @@ bool PluginSession::Publish(const std::string& queue, const std::string& data) {
   qmos::Bstr q(queue), d(data);
   return plugin_->Publish(q.Get(), d.Get()) == qmos::S_OK;
 }
+
+bool PluginSession::WaitActivities(std::uint64_t count) { return host_->WaitActivities(count); }
+std::uint64_t PluginSession::Activities() const { return host_->Activities(); }
 
 bool PluginSession::NothingOutstanding() { return vantiro::SentPacketIds().empty(); }
 

@@ -26,6 +26,10 @@ class PluginSession {
 
   // The client's Publish into the plug-in.
   bool Publish(const std::string& queue, const std::string& data);
+  // Waits until the client has received count publications on "mc_activity" in all;
+  // false after 30 s.
+  bool WaitActivities(std::uint64_t count);
+  std::uint64_t Activities() const;
   // Whether the sent-packet table is empty (every answer has been removed).
   static bool NothingOutstanding();
 

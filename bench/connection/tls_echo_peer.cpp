@@ -62,6 +62,13 @@ std::string FieldOf(const std::string& text, const std::string& name) {
   return {};
 }
 
+// A frame: eight digits of length, a line feed, the text.
+std::string Frame(const std::string& text) {
+  char prefix[16];
+  std::snprintf(prefix, sizeof prefix, "%08d\n", static_cast<int>(text.size()));
+  return prefix + text;
+}
+
 }  // namespace
 
 TlsEchoPeer::TlsEchoPeer() {
@@ -137,6 +144,7 @@ void TlsEchoPeer::Serve(int fd) {
   SSL_set_fd(ssl, fd);
   if (SSL_accept(ssl) == 1) {
     std::string body;
+    std::uint64_t notices = 0;
     for (char prefix[9]; !stop_ && ReadAll(ssl, prefix, sizeof prefix);) {
       const long length = std::strtol(std::string(prefix, 8).c_str(), nullptr, 10);
       if (prefix[8] != '\n' || length < 0 || length > 1000000) break;
@@ -145,11 +153,9 @@ void TlsEchoPeer::Serve(int fd) {
       // Answered before it is counted, so a counted frame's answer is on its way.
       const std::string id = FieldOf(body, "id");
       if (!id.empty()) {
-        const std::string text = "id:" + id + "\nresult:ok\n";
-        char answer[160];
-        const int n = std::snprintf(answer, sizeof answer, "%08d\n%s", static_cast<int>(text.size()),
-                                    text.c_str());
-        if (n <= 0 || n >= static_cast<int>(sizeof answer) || SSL_write(ssl, answer, n) != n) break;
+        std::string answer = Frame("id:" + id + "\nresult:ok\n");
+        if (noticeAfterAnswer_) answer += Frame("id:mux-" + std::to_string(++notices) + "\ncommand:activity\n");
+        if (SSL_write(ssl, answer.data(), static_cast<int>(answer.size())) != static_cast<int>(answer.size())) break;
       }
       const std::string command = FieldOf(body, "command");
       {

@@ -29,6 +29,11 @@ class TlsEchoPeer {
 
   std::uint16_t Port() const { return port_; }
 
+  // While on, every answer is followed, in the same write, by the notice
+  // "id:mux-N\ncommand:activity\n": a plug-in relays it to the client's "mc_activity"
+  // queue after it has handled the answer, which tells a waiting benchmark that it has.
+  void SetNoticeAfterAnswer(bool on) { noticeAfterAnswer_ = on; }
+
   // Frames received so far, over every connection.
   std::uint64_t Received() const { return received_.load(std::memory_order_acquire); }
   // Waits until at least count frames have arrived (bounded); returns when the last of
@@ -48,6 +53,7 @@ class TlsEchoPeer {
   int listener_ = -1;
   std::uint16_t port_ = 0;
   std::atomic<bool> stop_{false};
+  std::atomic<bool> noticeAfterAnswer_{false};
   std::atomic<std::uint64_t> received_{0};
   mutable std::mutex mutex_;
   std::condition_variable arrived_;

@@ -37,11 +37,13 @@ mux_matched=0 host_matched=0   # lines of each event log already used by a wait
 
 # --- Output -----------------------------------------------------------------------
 
-heading() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
+# Bold headings on a terminal only, so a saved log stays plain text.
+if [[ -t 1 ]]; then bold=$'\033[1m' red=$'\033[1;31m' plain=$'\033[0m'; else bold='' red='' plain=''; fi
+heading() { printf '\n%s== %s%s\n' "$bold" "$*" "$plain"; }
 note() { printf '   %s\n' "$*"; }
 
 fail() {
-  printf '\n\033[1;31mDEMO FAILED:\033[0m %s\n' "$*" >&2
+  printf '\n%sDEMO FAILED:%s %s\n' "$red" "$plain" "$*" >&2
   show_new_lines
   [[ -n $work ]] && printf 'Logs and trace are kept in %s\n' "$work" >&2
   exit 1

@@ -84,40 +84,40 @@ std::optional<RegValue> RegKey::ReadValue(std::string_view name) const {
   return result;
 }
 
-RegResult RegKey::ReadString(std::string_view name, std::string& out) const {
-  const std::optional<ResolvedKey> key = reg::ResolveKey(root_, path_);
+namespace {
+
+// Reads the value name of the key at root\path when it has the kind asked for, and
+// hands it to take. NotFound, WrongType or Error otherwise; take is not called then.
+template <class Take>
+RegResult ReadOfKind(RegRoot root, const std::string& path, std::string_view name,
+                     RegValueKind kind, Take take) {
+  const std::optional<ResolvedKey> key = reg::ResolveKey(root, path);
   if (!key) return RegResult::NotFound;
   RegResult result = RegResult::NotFound;
   const bool read = RegStore::Instance().Read([&](const RegTree& tree) {
     const RegNode* node = tree.Find(key->root, key->path);
     const RegValue* value = node ? node->Value(name) : nullptr;
     if (value == nullptr) return;
-    if (value->kind != RegValueKind::String) {
+    if (value->kind != kind) {
       result = RegResult::WrongType;
       return;
     }
-    out = value->text;
+    take(*value);
     result = RegResult::Ok;
   });
   return read ? result : RegResult::Error;
 }
 
+}  // namespace
+
+RegResult RegKey::ReadString(std::string_view name, std::string& out) const {
+  return ReadOfKind(root_, path_, name, RegValueKind::String,
+                    [&](const RegValue& value) { out = value.text; });
+}
+
 RegResult RegKey::ReadDword(std::string_view name, std::uint32_t& out) const {
-  const std::optional<ResolvedKey> key = reg::ResolveKey(root_, path_);
-  if (!key) return RegResult::NotFound;
-  RegResult result = RegResult::NotFound;
-  const bool read = RegStore::Instance().Read([&](const RegTree& tree) {
-    const RegNode* node = tree.Find(key->root, key->path);
-    const RegValue* value = node ? node->Value(name) : nullptr;
-    if (value == nullptr) return;
-    if (value->kind != RegValueKind::DWord) {
-      result = RegResult::WrongType;
-      return;
-    }
-    out = value->dword;
-    result = RegResult::Ok;
-  });
-  return read ? result : RegResult::Error;
+  return ReadOfKind(root_, path_, name, RegValueKind::DWord,
+                    [&](const RegValue& value) { out = value.dword; });
 }
 
 bool RegKey::ValueExists(std::string_view name) const { return ReadValue(name).has_value(); }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "registry_option.h"
+
 namespace qmreg {
 
 namespace {
@@ -45,26 +47,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
       line.help = true;
       return true;
     }
-    if (lower == "--registry" || lower.rfind("--registry=", 0) == 0) {
-      if (line.registry) {
-        error = "--registry given twice.";
-        return false;
-      }
-      if (lower == "--registry") {
-        if (i + 1 >= args.size()) {
-          error = "--registry needs a file name.";
-          return false;
-        }
-        line.registry = args[++i];
-      } else {
-        line.registry = arg.substr(std::string("--registry=").size());
-      }
-      if (line.registry->empty()) {
-        error = "--registry needs a file name.";
-        return false;
-      }
-      continue;
-    }
+    const qmtools::OptionTaken taken =
+        qmtools::TakeRegistryOption(args, i, lower, line.registry, error);
+    if (taken == qmtools::OptionTaken::Error) return false;
+    if (taken == qmtools::OptionTaken::Yes) continue;
     if (line.verb.empty()) {
       line.verb = lower;
       continue;

@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "registry_option.h"
+
 namespace regsvr {
 
 namespace {
@@ -49,24 +51,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
       line.silent = true;
     } else if (IsSwitch(arg, '?') || IsSwitch(arg, 'h') || lower == "--help") {
       line.help = true;
-    } else if (lower == "--registry" || lower.rfind("--registry=", 0) == 0) {
-      if (line.registry) {
-        error = "--registry given twice.";
-        return false;
-      }
-      if (lower == "--registry") {
-        if (i + 1 >= args.size()) {
-          error = "--registry needs a file name.";
-          return false;
-        }
-        line.registry = args[++i];
-      } else {
-        line.registry = arg.substr(std::string("--registry=").size());
-      }
-      if (line.registry->empty()) {
-        error = "--registry needs a file name.";
-        return false;
-      }
+    } else if (const qmtools::OptionTaken taken =
+                   qmtools::TakeRegistryOption(args, i, lower, line.registry, error);
+               taken != qmtools::OptionTaken::No) {
+      if (taken == qmtools::OptionTaken::Error) return false;
     } else if (arg.size() == 2 && (arg[0] == '/' || arg[0] == '-')) {
       error = "Unrecognized flag: " + arg;
       return false;

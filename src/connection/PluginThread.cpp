@@ -187,8 +187,7 @@ void PluginThread::Execute() {
   }
   ReleaseTlsThreadState();
   // The last two acts: whoever waits for our end may now let the plug-in go.
-  if (const std::shared_ptr<qmos::Event> ended = State().PluginThreadTerminatedEvent()) ended->Set();
-  State().ClearPluginThread(this);
+  State().EndPluginThread(this);
 }
 
 // ---------------------------------------------------------------------------

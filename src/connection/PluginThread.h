@@ -116,6 +116,8 @@ class PluginThread : public qmos::TThread {
   bool connected() const { return connected_.load(); }
   bool retryConnection() const { return retryConnection_.load(); }
   bool aborting() const { return aborting_.load(); }
+  // Aborting or told to end: this supervisor makes no connection any more.
+  bool Ending() const { return aborting_.load() || Terminated(); }
   // How often this supervisor initialised the TLS library (once, after its first
   // attempt; diagnostics).
   int libraryInitCount() const { return libraryInitCount_.load(); }

@@ -551,13 +551,18 @@ void TVantiroImpl::RestartRequested() {
     if (ValidatePasswordThread) ValidatePasswordThread->Terminate();
     ValidatePasswordThread.reset();
   }
-  if (const std::shared_ptr<PluginThread> supervisor = state.GetPluginThread()) {
+  const std::shared_ptr<PluginThread> supervisor = state.GetPluginThread();
+  if (supervisor && !supervisor->Ending()) {
     // Publishes "mc_logged_out" with empty data, which is no restart request: the
     // host handing it back to us starts nothing.
     supervisor->multiplexorConnectionDown(2);
     TraceAlways("VantiroImpl::Publish() Restart requested,reset pluginThread()");
     return;
   }
+  // A supervisor still recorded while it ends after an abort would ignore the
+  // request; its successor starts now and the ending one no longer counts.
+  if (supervisor)
+    Trace("VantiroImpl::Publish() Restart requested while the connection thread is ending, starting a new one");
   StartSupervisor();
 }
 

@@ -46,6 +46,14 @@ void ProcessState::ClearPluginThread(const PluginThread* thread) {
   if (pluginThread_.get() == thread) previous.swap(pluginThread_);
 }
 
+void ProcessState::EndPluginThread(const PluginThread* thread) {
+  std::shared_ptr<PluginThread> previous;  // released after the lock: may be the last reference
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (pluginThread_.get() != thread) return;
+  if (pluginThreadTerminatedEvent_) pluginThreadTerminatedEvent_->Set();
+  previous.swap(pluginThread_);
+}
+
 std::string ProcessState::PreferencesPath() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return preferencesPath_;

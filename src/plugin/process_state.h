@@ -55,6 +55,10 @@ class ProcessState {
   void SetPluginThread(std::shared_ptr<PluginThread> thread);
   // Clears the reference only when it still names this supervisor.
   void ClearPluginThread(const PluginThread* thread);
+  // A supervisor's last act: when it is still the recorded one, sets
+  // pluginThreadTerminatedEvent (if any) and clears the reference. A supervisor that
+  // a restart has already replaced does neither: the plug-in waits for its successor.
+  void EndPluginThread(const PluginThread* thread);
 
   std::string PreferencesPath() const;            // at most 511 characters
   void SetPreferencesPath(std::string path);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "connection/PluginThread.h"
@@ -159,6 +160,37 @@ TEST_F(DispatchTest, AnAbortEndsTheSupervisorAndARestartStartsANewOne) {
   EXPECT_NE(second.get(), first.lock().get());
   EXPECT_FALSE(TraceHas(kRestartLine));
   EXPECT_TRUE(peer_->Frames("call_hold").empty());
+}
+
+TEST_F(DispatchTest, ARestartWhileTheAbortedSupervisorEndsStartsItsSuccessor) {
+  InitializeConnected();
+  const std::weak_ptr<vantiro::PluginThread> first = State().GetPluginThread();
+  // The abort's publication is held: the aborted supervisor is still recorded and has
+  // not been told to end yet when the restart comes.
+  host_.Hold("mc_logged_out");
+  std::thread aborter([&] { Publish("mc_logged_out", "reason:abort\n"); });
+  ASSERT_TRUE(WaitUntil([&] { return Published("mc_logged_out", "reason:abort\n") == 1; }));
+  ASSERT_EQ(State().GetPluginThread(), first.lock());
+  EXPECT_EQ(Publish("mc_logged_out", "reason:restart\n"), qmos::S_OK);
+  host_.ReleaseHold();
+  aborter.join();
+
+  const std::shared_ptr<vantiro::PluginThread> second = State().GetPluginThread();
+  ASSERT_TRUE(second);
+  EXPECT_NE(second, first.lock());
+  EXPECT_FALSE(State().UserAborted);
+  EXPECT_EQ(Published("mc_logged_out", ""), 0);  // no drop reported by the ending one
+  // The first ends without taking its successor's place with it.
+  ASSERT_TRUE(WaitUntil([&] { return first.expired(); }));
+  EXPECT_EQ(State().GetPluginThread(), second);
+  ASSERT_TRUE(WaitUntil([&] {
+    int lookups = 0;
+    for (const Publication& p : host_.Publications()) lookups += p.queue == "service_lookup_request";
+    return lookups >= 2;
+  }));
+  ASSERT_EQ(Publish("service_lookup_response", MultiplexorAnswer(peer_->Port())), qmos::S_OK);
+  ASSERT_TRUE(peer_->WaitForCount("hello", 2));
+  EXPECT_EQ(peer_->Frames("hello").back().connection, 2);
 }
 
 // A client that hands every publication on a queue the plug-in subscribed to back

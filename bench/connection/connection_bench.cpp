@@ -7,12 +7,12 @@
 //               write), so this thread can sleep until the plug-in relays it, which it
 //               does after handling the answer; the bare client reads both frames too.
 //   Pipelined   N requests queued until every answer has been handled / N frames
-//               written, then N answers read
+//               written, then N answers read (each answer followed by a notice, as in
+//               the round trip, so that the end is reported rather than watched for)
 //   Delivered   N requests queued until the peer has received all N / N frames
 //               written until the peer has received them (answers drained untimed)
-// At the end the plug-in / bare ratios are printed. In the pipelined runs this thread
-// watches the peer's counter and the sent-packet table (yielding between looks), as
-// nothing else reports an answer's removal.
+// At the end the plug-in / bare ratios are printed. The delivered runs end when the
+// peer has the last frame; the answers are then drained untimed.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -36,30 +36,6 @@ using bench::TlsEchoPeer;
 
 constexpr const char* kHoldQueue = "mc_hold_call";
 constexpr const char* kHoldData = "call_id:17\ncall_ip_address:10.0.0.7\nmax_hold_time:60\ncall_channel:2\n";
-
-// Looks at pred until it holds, yielding the processor in between; false after 30 s.
-bool SpinUntil(const std::function<bool()>& pred) {
-  const auto deadline = Clock::now() + std::chrono::seconds(30);
-  while (!pred()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::yield();
-  }
-  return true;
-}
-
-// Whether the peer has received more than base frames and the plug-in has handled
-// every answer. The table is looked at only after the peer's counter has moved, and
-// then at most once a microsecond: each look takes the table's lock, and looking
-// without a pause would make the reader wait for that lock to remove the entry.
-bool AnsweredAfter(const TlsEchoPeer& peer, std::uint64_t base) {
-  return SpinUntil([&, last = Clock::time_point{}]() mutable {
-    if (peer.Received() <= base) return false;
-    const Clock::time_point now = Clock::now();
-    if (now - last < std::chrono::microseconds(1)) return false;
-    last = now;
-    return PluginSession::NothingOutstanding();
-  });
-}
 
 struct World {
   TlsEchoPeer& peer;
@@ -106,32 +82,49 @@ void BareRoundTrip(benchmark::State& state, World& w) {
   state.counters["to_peer_us"] = benchmark::Counter(toPeer, benchmark::Counter::kAvgIterations);
 }
 
+// Each answer is followed by an activity notice, which the plug-in relays after it has
+// handled the answer: the batch is done when the last notice has reached the client.
+// The bare client reads the same 2N frames.
 void PluginPipelined(benchmark::State& state, World& w) {
   const auto n = static_cast<std::uint64_t>(state.range(0));
+  w.peer.SetNoticeAfterAnswer(true);
   for (auto _ : state) {
-    const std::uint64_t base = w.peer.Received();
+    const std::uint64_t relayed = w.plugin.Activities();
     for (std::uint64_t i = 0; i < n; ++i) w.plugin.Publish(kHoldQueue, kHoldData);
-    if (!AnsweredAfter(w.peer, base + n - 1)) {
+    if (!w.plugin.WaitActivities(relayed + n) || !PluginSession::NothingOutstanding()) {
       state.SkipWithError("answers missing");
-      return;
+      break;
     }
   }
+  w.peer.SetNoticeAfterAnswer(false);
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
 void BarePipelined(benchmark::State& state, World& w) {
   const auto n = state.range(0);
+  w.peer.SetNoticeAfterAnswer(true);
   std::string answer;
   for (auto _ : state) {
     for (long i = 0; i < n; ++i) w.bare.WriteFrame(w.holdFrame);
-    for (long i = 0; i < n; ++i) {
-      if (!w.bare.ReadFrame(answer)) {
-        state.SkipWithError("answers missing");
-        return;
-      }
+    bool complete = true;
+    for (long i = 0; i < 2 * n && complete; ++i) complete = w.bare.ReadFrame(answer);
+    if (!complete) {
+      state.SkipWithError("answers missing");
+      break;
     }
   }
+  w.peer.SetNoticeAfterAnswer(false);
   state.SetItemsProcessed(state.iterations() * n);
+}
+
+// Waits (untimed) until the plug-in has handled every answer so far: one more request
+// whose answer carries a notice, handled after all earlier answers.
+bool DrainPlugin(World& w) {
+  w.peer.SetNoticeAfterAnswer(true);
+  const std::uint64_t relayed = w.plugin.Activities();
+  const bool drained = w.plugin.Publish(kHoldQueue, kHoldData) && w.plugin.WaitActivities(relayed + 1);
+  w.peer.SetNoticeAfterAnswer(false);
+  return drained;
 }
 
 void PluginDelivered(benchmark::State& state, World& w) {
@@ -141,9 +134,9 @@ void PluginDelivered(benchmark::State& state, World& w) {
     const Clock::time_point start = Clock::now();
     for (std::uint64_t i = 0; i < n; ++i) w.plugin.Publish(kHoldQueue, kHoldData);
     Clock::time_point last;
-    if (!w.peer.WaitReceived(base + n, last) || !AnsweredAfter(w.peer, base + n - 1)) {
+    if (!w.peer.WaitReceived(base + n, last) || !DrainPlugin(w)) {
       state.SkipWithError("frames missing");
-      return;
+      break;
     }
     state.SetIterationTime(std::chrono::duration<double>(last - start).count());
   }
@@ -173,9 +166,14 @@ class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
+    // With --benchmark_repetitions the median of the repetitions counts, otherwise
+    // the one run.
     for (const Run& run : runs) {
-      if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
-      timeOf_[run.benchmark_name()] = run.GetAdjustedRealTime();
+      if (run.error_occurred) continue;
+      if (run.run_type == Run::RT_Iteration && run.repetitions <= 1)
+        timeOf_[run.run_name.str()] = run.GetAdjustedRealTime();
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
+        timeOf_[run.run_name.str()] = run.GetAdjustedRealTime();
     }
   }
   // plug-in time / bare time of the same measurement.
@@ -213,13 +211,12 @@ int main(int argc, char** argv) {
   PluginSession plugin(peer.Port());
   BareClient bare(peer.Port());
   // One request through the plug-in gives the frame the bare client sends.
-  const std::uint64_t base = peer.Received();
-  plugin.Publish(kHoldQueue, kHoldData);
-  if (!AnsweredAfter(peer, base)) {
+  World world{peer, plugin, bare, {}};
+  if (!DrainPlugin(world)) {
     std::fprintf(stderr, "the plug-in's first request was not answered\n");
     return 1;
   }
-  World world{peer, plugin, bare, peer.LastFrame("call_hold")};
+  world.holdFrame = peer.LastFrame("call_hold");
 
   benchmark::RegisterBenchmark("RoundTrip/plugin", PluginRoundTrip, std::ref(world))->UseRealTime();
   benchmark::RegisterBenchmark("RoundTrip/bare", BareRoundTrip, std::ref(world))->UseRealTime();

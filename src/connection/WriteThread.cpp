@@ -1,13 +1,13 @@
 #include "connection/WriteThread.h"
 
-#include <algorithm>
-#include <cstdio>
+#include <stdexcept>
+#include <string_view>
 #include <utility>
-#include <vector>
 
 #include "connection/PluginThread.h"
 #include "connection/TlsConnection.h"
 #include "diag/trace_log.h"
+#include "frame.h"
 #include "plugin/process_state.h"
 #include "qmos/time_scale.h"
 
@@ -21,8 +21,6 @@ constexpr std::int64_t kWriteTimeoutMs = 10000;
 // The writer's wait has no limit of its own; it looks at its queue once per slice, in
 // case the wake-up meant for it was taken by the writer of an earlier connection.
 constexpr std::int64_t kWaitSliceMs = 1000;
-// Room the frame buffer keeps beyond the text, as the frame's own length prefix needs.
-constexpr std::size_t kFrameSlack = 128;
 
 }  // namespace
 
@@ -119,12 +117,16 @@ bool WriteThread::WritePacket(PACKET packet) {
     return true;
   }
 
-  // The frame: eight digits of length, a line feed, the text.
-  std::vector<char> buffer(static_cast<std::size_t>(length) + kFrameSlack);
-  const int framed = std::snprintf(buffer.data(), buffer.size(), "%08d\n%s", length, text);
-  const std::string frame(buffer.data(),
-                          framed < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(framed),
-                                                                 buffer.size() - 1));
+  // The frame: eight digits of length, a line feed, the text. A text too long for
+  // the prefix cannot be framed; the packet goes unwritten.
+  std::string frame;
+  try {
+    frame = EncodeFrame(std::string_view(text, static_cast<std::size_t>(length)));
+  } catch (const std::length_error&) {
+    Trace("WriteThread::Execute(): Packet of %d bytes too long for a frame, not written", length);
+    PH_destroy(packet);
+    return true;
+  }
 
   if (TraceEnabled()) {
     try {

@@ -1,102 +1,27 @@
 #include "e2e_support.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
-#include <gtest/gtest.h>
-
-extern char** environ;
+#include "testsupport/test_pki.h"
 
 namespace e2e {
 
-namespace {
-
-std::string EnvOr(const char* name, const char* fallback) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0' ? value : fallback;
-}
-
-// Starts program with its standard streams on the given descriptors (-1: /dev/null).
-pid_t Spawn(const std::string& program, const std::vector<std::string>& args,
-            const std::map<std::string, std::string>& env, int in, int out, int err) {
-  std::vector<std::string> argvText{program};
-  argvText.insert(argvText.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : argvText) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  std::map<std::string, std::string> merged;
-  for (char** e = environ; *e != nullptr; ++e) {
-    const std::string entry(*e);
-    const auto eq = entry.find('=');
-    if (eq != std::string::npos) merged[entry.substr(0, eq)] = entry.substr(eq + 1);
-  }
-  for (const auto& [k, v] : env) merged[k] = v;
-  std::vector<std::string> envText;
-  for (const auto& [k, v] : merged) envText.push_back(k + "=" + v);
-  std::vector<char*> envp;
-  for (std::string& e : envText) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_RDWR);
-    dup2(in >= 0 ? in : null, 0);
-    dup2(out >= 0 ? out : null, 1);
-    dup2(err >= 0 ? err : null, 2);
-    setpgid(0, 0);
-    execve(program.c_str(), argv.data(), envp.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-}  // namespace
-
-std::string BinDir() { return EnvOr("QM_TEST_BIN_DIR", "."); }
-std::string LibDir() { return EnvOr("QM_TEST_LIB_DIR", "."); }
 std::string PluginModule() { return LibDir() + "/VantiroPlugin.so"; }
-
-World::World() {
-  std::string pattern = std::filesystem::temp_directory_path().string() + "/vantiro-e2e-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  dir_ = pattern;
-}
-
-World::~World() {
-  std::error_code ignored;
-  std::filesystem::remove_all(dir_, ignored);
-}
 
 std::map<std::string, std::string> World::Env() const {
   return {{"QUILLMERE_REGISTRY", File("registry.reg")}, {"VANTIRO_TIME_SCALE", "0.05"}};
 }
 
 void World::MakeCertificates() {
-  const std::string script =
-      "set -e; cd '" + dir_ + "';"
-      "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2"
-      " -subj '/CN=Vantiro Test CA';"
-      "openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr"
-      " -subj '/CN=localhost';"
-      "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial"
-      " -out server.pem -days 2;"
-      "openssl req -x509 -newkey rsa:2048 -nodes -keyout foreign.key -out foreign.pem"
-      " -days 2 -subj '/CN=Foreign Issuer'";
-  const Result r = RunProgram("/bin/sh", {"-c", script}, {}, "");
-  if (r.status != 0) throw std::runtime_error("openssl failed: " + r.err);
+  testsupport::TestPki(File("ca.pem"), File("server.pem"), File("server.key"), "Vantiro Test CA");
+  testsupport::WriteSelfSigned(File("foreign.pem"), File("foreign.key"), "Foreign Issuer");
 }
 
 void World::SetString(const std::string& key, const std::string& name, const std::string& value) {
@@ -112,67 +37,6 @@ void World::SetDword(const std::string& key, const std::string& name, unsigned v
   if (r.status != 0) throw std::runtime_error("qmreg add failed: " + r.err);
 }
 
-Result RunProgram(const std::string& program, const std::vector<std::string>& args,
-           const std::map<std::string, std::string>& env, const std::string& input,
-           int timeoutMs) {
-  int inPipe[2], outPipe[2], errPipe[2];
-  if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0 ||
-      pipe2(errPipe, O_CLOEXEC) != 0)
-    throw std::runtime_error("pipe failed");
-  const pid_t pid = Spawn(program, args, env, inPipe[0], outPipe[1], errPipe[1]);
-  close(inPipe[0]);
-  close(outPipe[1]);
-  close(errPipe[1]);
-
-  Result result;
-  std::size_t written = 0;
-  int inFd = inPipe[1];
-  fcntl(inFd, F_SETFL, O_NONBLOCK);
-  if (input.empty()) {
-    close(inFd);
-    inFd = -1;
-  }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  int open = 2;
-  while (open > 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      kill(-pid, SIGKILL);
-      break;
-    }
-    pollfd fds[3] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}, {inFd, POLLOUT, 0}};
-    if (poll(fds, 3, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
-      char buffer[65536];
-      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
-      } else {
-        close(fds[i].fd);
-        (i == 0 ? outPipe[0] : errPipe[0]) = -1;
-        --open;
-      }
-    }
-    if (inFd >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP)) != 0) {
-      const ssize_t n = write(inFd, input.data() + written, input.size() - written);
-      if (n > 0) written += static_cast<std::size_t>(n);
-      if (n < 0 || written == input.size()) {
-        close(inFd);
-        inFd = -1;
-      }
-    }
-  }
-  if (inFd >= 0) close(inFd);
-  if (outPipe[0] >= 0) close(outPipe[0]);
-  if (errPipe[0] >= 0) close(errPipe[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return result;
-}
-
 std::vector<nlohmann::json> Events(const std::string& out) {
   std::vector<nlohmann::json> events;
   for (const std::string& line : Lines(out)) {
@@ -181,29 +45,15 @@ std::vector<nlohmann::json> Events(const std::string& out) {
   return events;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 TlsServer::TlsServer(const std::string& cert, const std::string& key, const std::string& log) {
   const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (out < 0) throw std::runtime_error("cannot create " + log);
   // Its standard input stays open: s_server ends a connection when that input ends.
   int in[2];
   if (pipe2(in, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  pid_ = Spawn("/usr/bin/openssl",
-               {"s_server", "-accept", "127.0.0.1:0", "-cert", cert, "-key", key}, {}, in[0],
-               out, out);
+  pid_ = testsupport::Spawn("/usr/bin/openssl",
+                            {"s_server", "-accept", "127.0.0.1:0", "-cert", cert, "-key", key},
+                            {}, in[0], out, out);
   close(in[0]);
   input_ = in[1];
   close(out);
@@ -231,156 +81,6 @@ TlsServer::~TlsServer() {
   close(input_);
   kill(-pid_, SIGKILL);
   waitpid(pid_, nullptr, 0);
-}
-
-Process::Process(const std::string& program, const std::vector<std::string>& args,
-                 const std::map<std::string, std::string>& env, const std::string& errorLog)
-    : errorLog_(errorLog) {
-  int in[2], out[2];
-  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  const int err = open(errorLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (err < 0) throw std::runtime_error("cannot create " + errorLog);
-  pid_ = Spawn(program, args, env, in[0], out[1], err);
-  close(in[0]);
-  close(out[1]);
-  close(err);
-  input_ = in[1];
-  output_ = out[0];
-  if (pid_ < 0) {
-    close(input_);
-    close(output_);
-    throw std::runtime_error("cannot start " + program);
-  }
-  reader_ = std::thread([this] { ReadLines(); });
-}
-
-Process::~Process() {
-  CloseInput();
-  if (!WaitExit(std::chrono::seconds(20))) {
-    ADD_FAILURE() << "the program did not end within 20 s after its input ended; killed";
-    kill(-pid_, SIGKILL);
-    WaitExit(std::chrono::seconds(5));
-  }
-  if (reader_.joinable()) reader_.join();  // the output ends with the process group
-  close(output_);
-}
-
-void Process::Send(const std::string& line) {
-  const std::string text = line + "\n";
-  std::size_t done = 0;
-  while (input_ >= 0 && done < text.size()) {
-    const ssize_t n = write(input_, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ADD_FAILURE() << "cannot write the command " << line;
-      return;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-}
-
-void Process::CloseInput() {
-  if (input_ >= 0) close(input_);
-  input_ = -1;
-}
-
-void Process::ReadLines() {
-  std::string pending;
-  char chunk[65536];
-  for (;;) {
-    const ssize_t n = read(output_, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    pending.append(chunk, static_cast<std::size_t>(n));
-    std::size_t end;
-    while ((end = pending.find('\n')) != std::string::npos) {
-      const std::string line = pending.substr(0, end);
-      pending.erase(0, end + 1);
-      Event event = Event::parse(line, nullptr, false);
-      if (event.is_discarded() || !event.is_object()) {
-        ADD_FAILURE() << "not a JSON event line: " << line;
-        continue;
-      }
-      std::lock_guard lock(mutex_);
-      events_.push_back(std::move(event));
-      arrived_.notify_all();
-    }
-  }
-  std::lock_guard lock(mutex_);
-  ended_ = true;
-  arrived_.notify_all();
-}
-
-Process::Event Process::WaitFor(const Match& match, const std::string& what,
-                                std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  std::unique_lock lock(mutex_);
-  for (;;) {
-    while (cursor_ < events_.size()) {
-      const Event& event = events_[cursor_++];
-      if (match(event)) return event;
-    }
-    if (ended_ || arrived_.wait_until(lock, deadline) == std::cv_status::timeout) {
-      if (cursor_ < events_.size()) continue;
-      ADD_FAILURE() << "no event " << what << " within " << timeout.count() << " ms; last: "
-                    << (events_.empty() ? std::string("(none)") : events_.back().dump());
-      return Event();
-    }
-  }
-}
-
-Process::Event Process::WaitEvent(const std::string& name, const Event& subset,
-                                  std::chrono::milliseconds timeout) {
-  Event wanted = subset;
-  wanted["event"] = name;
-  return WaitFor([&](const Event& e) { return HasMembers(e, wanted); }, wanted.dump(), timeout);
-}
-
-std::vector<Process::Event> Process::Events() {
-  std::lock_guard lock(mutex_);
-  return events_;
-}
-
-bool Process::Saw(const Match& match, std::size_t from, std::chrono::milliseconds timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  std::unique_lock lock(mutex_);
-  for (std::size_t at = from;;) {
-    for (; at < events_.size(); ++at)
-      if (match(events_[at])) return true;
-    if (ended_ || arrived_.wait_until(lock, deadline) == std::cv_status::timeout) {
-      if (at < events_.size()) continue;
-      return false;
-    }
-  }
-}
-
-std::size_t Process::Count() {
-  std::lock_guard lock(mutex_);
-  return events_.size();
-}
-
-std::optional<int> Process::WaitExit(std::chrono::milliseconds timeout) {
-  if (status_) return status_;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      return status_;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
-    usleep(5000);
-  }
-}
-
-std::string Process::ErrorText() const { return ReadFile(errorLog_); }
-
-bool HasMembers(const Process::Event& event, const Process::Event& subset) {
-  for (auto it = subset.begin(); it != subset.end(); ++it) {
-    const auto found = event.find(it.key());
-    if (found == event.end() || *found != it.value()) return false;
-  }
-  return true;
 }
 
 }  // namespace e2e

@@ -2,39 +2,34 @@
 
 namespace qmos {
 
+namespace {
+
+// The buttons of each box type, in order.
+struct ButtonSet {
+  unsigned type;
+  int count;
+  int ids[3];
+};
+
+constexpr ButtonSet kButtonSets[] = {
+    {MB_OKCANCEL, 2, {IDOK, IDCANCEL, 0}},
+    {MB_ABORTRETRYIGNORE, 3, {IDABORT, IDRETRY, IDIGNORE}},
+    {MB_YESNOCANCEL, 3, {IDYES, IDNO, IDCANCEL}},
+    {MB_YESNO, 2, {IDYES, IDNO, 0}},
+    {MB_RETRYCANCEL, 2, {IDRETRY, IDCANCEL, 0}},
+    {MB_CANCELTRYCONTINUE, 3, {IDCANCEL, IDTRYAGAIN, IDCONTINUE}},
+};
+
+}  // namespace
+
 int MessageBoxButtons(unsigned flags, int buttons[3]) {
-  switch (flags & MB_TYPEMASK) {
-    case MB_OKCANCEL:
-      buttons[0] = IDOK;
-      buttons[1] = IDCANCEL;
-      return 2;
-    case MB_ABORTRETRYIGNORE:
-      buttons[0] = IDABORT;
-      buttons[1] = IDRETRY;
-      buttons[2] = IDIGNORE;
-      return 3;
-    case MB_YESNOCANCEL:
-      buttons[0] = IDYES;
-      buttons[1] = IDNO;
-      buttons[2] = IDCANCEL;
-      return 3;
-    case MB_YESNO:
-      buttons[0] = IDYES;
-      buttons[1] = IDNO;
-      return 2;
-    case MB_RETRYCANCEL:
-      buttons[0] = IDRETRY;
-      buttons[1] = IDCANCEL;
-      return 2;
-    case MB_CANCELTRYCONTINUE:
-      buttons[0] = IDCANCEL;
-      buttons[1] = IDTRYAGAIN;
-      buttons[2] = IDCONTINUE;
-      return 3;
-    default:
-      buttons[0] = IDOK;
-      return 1;
+  for (const ButtonSet& set : kButtonSets) {
+    if ((flags & MB_TYPEMASK) != set.type) continue;
+    for (int i = 0; i < set.count; ++i) buttons[i] = set.ids[i];
+    return set.count;
   }
+  buttons[0] = IDOK;  // MB_OK and unknown types
+  return 1;
 }
 
 int MessageBoxFirstButton(unsigned flags) {

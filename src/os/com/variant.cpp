@@ -248,51 +248,51 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, USHORT flags, VARTY
   return S_OK;
 }
 
-VARIANT VariantFromI2(SHORT value) {
+namespace {
+
+// An empty variant of type vt, for the caller to give its value.
+VARIANT OfType(VARTYPE vt) {
   VARIANT v;
   VariantInit(&v);
-  v.vt = VT_I2;
+  v.vt = vt;
+  return v;
+}
+
+}  // namespace
+
+VARIANT VariantFromI2(SHORT value) {
+  VARIANT v = OfType(VT_I2);
   v.iVal = value;
   return v;
 }
 
 VARIANT VariantFromI4(LONG value) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_I4;
+  VARIANT v = OfType(VT_I4);
   v.lVal = value;
   return v;
 }
 
 VARIANT VariantFromBool(bool value) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_BOOL;
+  VARIANT v = OfType(VT_BOOL);
   v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
   return v;
 }
 
 VARIANT VariantFromBstr(BSTR value) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_BSTR;
+  VARIANT v = OfType(VT_BSTR);
   v.bstrVal = value;
   return v;
 }
 
 VARIANT VariantFromDispatch(IDispatch* value) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_DISPATCH;
+  VARIANT v = OfType(VT_DISPATCH);
   v.pdispVal = value;
   if (value) value->AddRef();
   return v;
 }
 
 VARIANT VariantFromUnknown(IUnknown* value) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_UNKNOWN;
+  VARIANT v = OfType(VT_UNKNOWN);
   v.punkVal = value;
   if (value) value->AddRef();
   return v;

@@ -13,7 +13,7 @@
 #include "qmos/com_ptr.h"
 #include "qmos/error_info.h"
 #include "qmos/registry.h"
-#include "temp_registry.h"
+#include "testsupport/temp_dir.h"
 #include "test_server.h"
 
 using namespace qmos;
@@ -45,7 +45,7 @@ void RegisterClass(REFCLSID clsid, const std::string& modulePath) {
   ASSERT_TRUE(key->WriteString("", modulePath));
 }
 
-class Activation : public com_test::TempRegistryTest {
+class Activation : public testsupport::TempRegistryTest {
  protected:
   void SetUp() override {
     TempRegistryTest::SetUp();
@@ -242,7 +242,7 @@ TEST_F(Activation, RegistrationToolRoundTrip) {
   EXPECT_EQ(module->CanUnloadNow(), S_OK);
 }
 
-class ModulePath : public com_test::TempRegistryTest {};
+class ModulePath : public testsupport::TempRegistryTest {};
 
 TEST_F(ModulePath, WindowsFormBecomesAFilePath) {
   auto key = [](const std::string& path) {

@@ -1,14 +1,14 @@
 // A small in-process server for the activation tests: one class (a counter) whose
 // objects and locks the module counts, with the four standard entry points.
-#include <dlfcn.h>
-
 #include <atomic>
 #include <string>
 
 #include "qmos/registry.h"
 #include "test_server.h"
+#include "testsupport/com_server.h"
 
 using namespace qmos;
+using testsupport::StaticClassFactory;
 
 namespace {
 
@@ -46,42 +46,7 @@ class Counter final : public com_test::ICounter {
   LONG count_ = 0;
 };
 
-// The factory is static: it lives as long as the module and does not count.
-class Factory final : public IClassFactory {
- public:
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *ppv = static_cast<IClassFactory*>(this);
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return 2; }
-  ULONG Release() override { return 1; }
-  HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    auto* c = new Counter;
-    HRESULT hr = c->QueryInterface(riid, ppv);
-    c->Release();
-    return hr;
-  }
-  HRESULT LockServer(BOOL lock) override {
-    lock ? ++g_locks : --g_locks;
-    return S_OK;
-  }
-};
-
-Factory g_factory;
-
-std::string ModulePath() {
-  Dl_info info{};
-  if (!dladdr(reinterpret_cast<void*>(&ModulePath), &info) || !info.dli_fname) return "";
-  return info.dli_fname;
-}
+StaticClassFactory g_factory(g_locks, [] { return new Counter; });
 
 }  // namespace
 
@@ -101,7 +66,8 @@ HRESULT DllRegisterServer() {
   auto inproc = RegKey::Open(RegRoot::ClassesRoot, "CLSID\\" + clsid + "\\InprocServer32", true);
   auto progId = RegKey::Open(RegRoot::ClassesRoot, std::string(com_test::kServerProgId) + "\\CLSID", true);
   if (!inproc || !progId) return SELFREG_E_CLASS;
-  bool ok = inproc->WriteString("", ModulePath()) && inproc->WriteString("ThreadingModel", "Apartment") &&
+  bool ok = inproc->WriteString("", testsupport::ModulePathOf(&g_factory)) &&
+            inproc->WriteString("ThreadingModel", "Apartment") &&
             progId->WriteString("", clsid);
   return ok ? S_OK : SELFREG_E_CLASS;
 }

@@ -4,7 +4,7 @@
 
 #include "qmos/registry.h"
 #include "qmos/type_lib.h"
-#include "temp_registry.h"
+#include "testsupport/temp_dir.h"
 
 using namespace qmos;
 
@@ -35,7 +35,7 @@ std::string Default(const std::string& path) {
   return value;
 }
 
-class TypeLib : public com_test::TempRegistryTest {};
+class TypeLib : public testsupport::TempRegistryTest {};
 
 }  // namespace
 

@@ -5,7 +5,6 @@
 #include "connection/TlsConnection.h"
 #include "qmos/clock.h"
 #include "supervisor_fixture.h"
-#include "tls_test_server.h"
 
 namespace connection_test {
 namespace {
@@ -161,7 +160,7 @@ TEST_F(SupervisorTest, HostAccessConvertsTextsAndReadsFailuresAsEmpty) {
   EXPECT_EQ(supervisor.PutHostData("caption", "Q \xE2\x82\xAC"), qmos::S_FALSE);
   EXPECT_EQ(host_.Data("caption"), "Q \xE2\x82\xAC");
   supervisor.PublishToHost("receive_im", "message:h\xC3\xA9llo\n");
-  EXPECT_EQ(host_.Publications().back(), FakeHost::Published("receive_im", "message:h\xC3\xA9llo\n"));
+  EXPECT_EQ(host_.Publications().back(), (testsupport::Publication{"receive_im", "message:h\xC3\xA9llo\n"}));
 }
 
 }  // namespace

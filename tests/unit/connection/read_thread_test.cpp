@@ -14,12 +14,13 @@
 #include "frame.h"
 #include "qmos/application.h"
 #include "supervisor_fixture.h"
-#include "tls_peer_pair.h"
+#include "testsupport/tls_client.h"
 #include "writer_fixture.h"
 
 namespace connection_test {
 namespace {
 
+using testsupport::TlsPeerPair;
 using vantiro::FailureNotice;
 
 const std::string kEmpty;
@@ -394,9 +395,9 @@ TEST_F(ReaderTest, FramesInOneRecordOrInPiecesAreAllProcessedAtOnce) {
   for (std::size_t at = 0; at < frame.size(); at += 4) ASSERT_TRUE(peer_->Send(frame.substr(at, 4)));
   ASSERT_TRUE(WaitUntil([&] { return host_.Count("receive_im") == 1; }));
   const auto published = host_.Publications();
-  EXPECT_EQ(published[0].second, "n:1\n");
-  EXPECT_EQ(published[1].second, "n:2\n");
-  EXPECT_EQ(published[2].second, "text:hello there\n");
+  EXPECT_EQ(published[0].data, "n:1\n");
+  EXPECT_EQ(published[1].data, "n:2\n");
+  EXPECT_EQ(published[2].data, "text:hello there\n");
 }
 
 TEST_F(ReaderTest, ReceivedFramesAreTracedWithoutThePassword) {

@@ -4,43 +4,38 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <thread>
 
 #include "connection/PluginThread.h"
 #include "diag/trace_log.h"
-#include "fake_host.h"
 #include "plugin/process_state.h"
 #include "qmos/event.h"
 #include "qmos/paths.h"
 #include "qmos/registry.h"
 #include "qmos/time_scale.h"
+#include "testsupport/fake_host.h"
+#include "testsupport/files.h"
+#include "testsupport/temp_dir.h"
+#include "testsupport/tls_client.h"
+#include "testsupport/tls_server.h"
+#include "testsupport/wait.h"
 
 namespace connection_test {
 
-// Polls pred every millisecond until it holds or ms pass.
-inline bool WaitUntil(const std::function<bool()>& pred, int ms = 20000) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() >= deadline) return pred();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+using testsupport::ConnectTo;
+using testsupport::FakeHost;
+using testsupport::SilentListener;
+using testsupport::TestPki;
+using testsupport::TlsTestServer;
+using testsupport::WaitUntil;
+using namespace std::chrono_literals;
 
 class SupervisorTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vantiro-conn-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
     qmos::SetRegistryFile(dir_ + "/registry.reg");
     vantiro::OpenTraceLog(dir_ + "/trace.out");
     vantiro::ProcessState& state = vantiro::State();
@@ -62,8 +57,6 @@ class SupervisorTest : public ::testing::Test {
     }
     vantiro::State().SetPluginThread(nullptr);
     vantiro::State().hostCallback = nullptr;
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
   }
 
   // Makes every lookup answered at once with address:port.
@@ -106,19 +99,17 @@ class SupervisorTest : public ::testing::Test {
         .count();
   }
 
-  std::string TraceText() const {
-    std::ifstream file(dir_ + "/trace.out");
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-  }
+  std::string TraceText() const { return testsupport::ReadFile(dir_ + "/trace.out"); }
   bool Traced(const std::string& line) const { return TraceText().find(line) != std::string::npos; }
   bool WaitForTrace(const std::string& line) {
     return WaitUntil([&] { return Traced(line); });
   }
 
-  std::string dir_;
-  FakeHost host_;
+  testsupport::TempDir temp_;  // removed after the test
+  const std::string dir_ = temp_.Path();
+  // A missing setting fails with a string all the same, and writes answer S_FALSE:
+  // the supervisor must cope with both.
+  FakeHost host_{FakeHost::Answers{.staleOnMissingKey = true, .putData = qmos::S_FALSE}};
   std::shared_ptr<vantiro::PluginThread> thread_;
 };
 

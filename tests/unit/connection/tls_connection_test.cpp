@@ -14,7 +14,6 @@
 
 #include "connection/TlsConnection.h"
 #include "supervisor_fixture.h"
-#include "tls_test_server.h"
 
 namespace connection_test {
 namespace {
@@ -72,9 +71,9 @@ TEST_F(TlsConnectionTest, ShutdownWakesABlockedReaderAndEndsLaterCalls) {
     read = connection->ReadExact(&byte, 1, 30000);
     returned = true;
   });
-  EXPECT_FALSE(WaitUntil([&] { return returned.load(); }, 200));
+  EXPECT_FALSE(WaitUntil([&] { return returned.load(); }, 200ms));
   connection->Shutdown();
-  ASSERT_TRUE(WaitUntil([&] { return returned.load(); }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return returned.load(); }, 5000ms));
   reader.join();
   EXPECT_FALSE(read);
   EXPECT_LE(connection->Write("x", 1, 1000), 0);

@@ -104,7 +104,7 @@ TEST_F(WriterTest, AFailedWriteEmptiesTheTableAndReportsTheConnectionDownOnce) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         return writer->Finished();
       },
-      20000));
+      20000ms));
   EXPECT_TRUE(Traced("WriteThread::Execute(): SSL_write() failed, rc="));
   EXPECT_TRUE(vantiro::SentPacketIds().empty());
   EXPECT_EQ(host_.Count("mc_logged_out"), 1);

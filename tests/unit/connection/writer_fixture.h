@@ -8,11 +8,13 @@
 
 #include "connection/WriteThread.h"
 #include "connection/sent_packets.h"
-#include "frame_peer.h"
 #include "packet.h"
 #include "supervisor_fixture.h"
+#include "testsupport/frame_peer.h"
 
 namespace connection_test {
+
+using testsupport::FramePeer;
 
 class WriterTest : public SupervisorTest {
  protected:

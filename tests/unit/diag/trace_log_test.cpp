@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cctype>
 #include <cstdio>
+#include <fstream>
 #include <thread>
 #include <vector>
 

@@ -1,6 +1,8 @@
 // The trace settings as read from the registry: defaults, write-backs and bounds.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "trace_test_support.h"
 
 namespace {

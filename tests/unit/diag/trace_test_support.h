@@ -3,14 +3,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -18,21 +13,16 @@
 #include "diag/trace_settings.h"
 #include "qmos/paths.h"
 #include "qmos/registry.h"
+#include "testsupport/files.h"
+#include "testsupport/temp_dir.h"
 
 namespace diagtest {
 
-class TraceTest : public ::testing::Test {
+class TraceTest : public testsupport::TempRegistryTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vantiro-trace-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    qmos::SetRegistryFile((dir_ / "registry.reg").string());
-  }
   void TearDown() override {
     vantiro::CloseTraceLog();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
+    TempRegistryTest::TearDown();
   }
 
   static qmos::RegKey Key() {
@@ -57,15 +47,8 @@ class TraceTest : public ::testing::Test {
   }
   static void Reopen() { vantiro::OpenTraceLog(vantiro::ReadTraceSettings()); }
 
-  std::string Content() const {
-    std::ifstream in(FilePath(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  void WriteContent(const std::string& bytes) const {
-    std::ofstream(FilePath(), std::ios::binary | std::ios::trunc) << bytes;
-  }
-
-  std::filesystem::path dir_;
+  std::string Content() const { return testsupport::ReadFile(FilePath()); }
+  void WriteContent(const std::string& bytes) const { testsupport::WriteFile(FilePath(), bytes); }
 };
 
 }  // namespace diagtest

@@ -16,8 +16,6 @@
 //      url:URL               asks the shell to open URL
 //      unsupported           calls a host method the host only records
 // Class A also offers a menu: its selection publishes "id:N\n" on fake_menu.
-#include <dlfcn.h>
-
 #include <atomic>
 #include <cstdlib>
 #include <functional>
@@ -33,11 +31,13 @@
 #include "qmos/registry.h"
 #include "qmos/thread.h"
 #include "quillmere/qm_viewer.h"
+#include "testsupport/com_server.h"
 
 using namespace qmos;
 using quillmere::IQMViewerBase;
 using quillmere::IQMViewerMenu;
 using quillmere::IQMViewerPlugin;
+using testsupport::StaticClassFactory;
 
 namespace {
 
@@ -235,53 +235,15 @@ class FakePlugin final : public IQMViewerPlugin, public IQMViewerMenu {
   std::vector<std::shared_ptr<Worker>> workers_;
 };
 
-class Factory final : public IClassFactory {
- public:
-  explicit Factory(bool withMenu) : withMenu_(withMenu) {}
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-      *ppv = static_cast<IClassFactory*>(this);
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return 2; }
-  ULONG Release() override { return 1; }
-  HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    auto* plugin = new FakePlugin(withMenu_);
-    const HRESULT hr = plugin->QueryInterface(riid, ppv);
-    plugin->Release();
-    return hr;
-  }
-  HRESULT LockServer(BOOL lock) override {
-    lock ? ++g_locks : --g_locks;
-    return S_OK;
-  }
-
- private:
-  const bool withMenu_;
-};
-
-Factory g_factoryA(true);
-Factory g_factoryB(false);
-
-std::string ModulePath() {
-  Dl_info info{};
-  if (!dladdr(reinterpret_cast<void*>(&ModulePath), &info) || !info.dli_fname) return "";
-  return info.dli_fname;
-}
+StaticClassFactory g_factoryA(g_locks, [] { return new FakePlugin(true); });
+StaticClassFactory g_factoryB(g_locks, [] { return new FakePlugin(false); });
 
 bool RegisterClass(const CLSID& clsid, const char* progId) {
   const std::string text = GuidToString(clsid);
   auto inproc = RegKey::Open(RegRoot::ClassesRoot, "CLSID\\" + text + "\\InprocServer32", true);
   auto prog = RegKey::Open(RegRoot::ClassesRoot, std::string(progId) + "\\CLSID", true);
   auto listed = RegKey::Open(RegRoot::LocalMachine, std::string(quillmere::kPluginsKey) + "\\" + text, true);
-  return inproc && prog && listed && inproc->WriteString("", ModulePath()) &&
+  return inproc && prog && listed && inproc->WriteString("", testsupport::ModulePathOf(&g_factoryA)) &&
          inproc->WriteString("ThreadingModel", "Apartment") && prog->WriteString("", text) &&
          listed->WriteString("short_description", "Fake");
 }

@@ -1,18 +1,12 @@
 // End-to-end runs of the built qmhost with the fake plug-in module, registered into
 // a registry file of the test's own. Each run feeds a script, takes the event lines
 // from --events and the exit status.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -20,13 +14,15 @@
 #include "fake_plugin.h"
 #include "qmos/activation.h"
 #include "qmos/registry.h"
-#include "temp_dir.h"
-
-extern char** environ;
+#include "testsupport/child_process.h"
+#include "testsupport/files.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 
 using Json = nlohmann::json;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
 using host_test::kFakeClsidAText;
 using host_test::kFakeClsidBText;
 
@@ -66,7 +62,7 @@ std::string QmhostPath() {
   return bin ? std::string(bin) + "/qmhost" : std::string(QMHOST_PROGRAM);
 }
 
-class HostE2ETest : public host_test::TempDirTest {
+class HostE2ETest : public testsupport::TempDirTest {
  protected:
   void SetUp() override {
     TempDirTest::SetUp();
@@ -82,47 +78,18 @@ class HostE2ETest : public host_test::TempDirTest {
   // Runs qmhost with the script on --script, standard input empty, and args.
   HostRun Run(const std::string& script, std::vector<std::string> args, const std::string& events = "events.out") {
     WriteFile(PathOf("script.txt"), script);
-    std::vector<std::string> argv = {QmhostPath(), "--registry", registry_, "--script",
-                                     PathOf("script.txt"), "--events", PathOf(events)};
+    std::vector<std::string> argv = {"--registry", registry_, "--script", PathOf("script.txt"),
+                                     "--events", PathOf(events)};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> raw;
-    for (auto& a : argv) raw.push_back(a.data());
-    raw.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    const std::string out = PathOf("stdout.txt");
-    const std::string err = PathOf("stderr.txt");
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, raw[0], &actions, nullptr, raw.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    HostRun run;
-    if (spawned != 0) {
-      ADD_FAILURE() << "cannot start " << raw[0];
-      return run;
-    }
     // Bounded: a host that hangs fails the test instead of the suite.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        ADD_FAILURE() << "qmhost did not end";
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    const testsupport::Result result = testsupport::RunProgram(QmhostPath(), argv, {}, "", 60000);
+    HostRun run;
+    run.status = result.status;
+    if (run.status == 128 + SIGKILL) ADD_FAILURE() << "qmhost did not end";
     run.text = ReadFile(PathOf(events));
-    stderr_ = ReadFile(err);
+    stderr_ = result.err;
     if (events.find(".txt") == std::string::npos) {
-      std::istringstream lines(run.text);
-      std::string line;
-      while (std::getline(lines, line)) {
+      for (const std::string& line : testsupport::Lines(run.text)) {
         const Json parsed = Json::parse(line, nullptr, false);
         EXPECT_FALSE(parsed.is_discarded()) << "not JSON: " << line;
         if (!parsed.is_discarded()) run.events.push_back(parsed);

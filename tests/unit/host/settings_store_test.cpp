@@ -7,13 +7,16 @@
 #include <nlohmann/json.hpp>
 
 #include "qmhost/settings_store.h"
-#include "temp_dir.h"
+#include "testsupport/files.h"
+#include "testsupport/temp_dir.h"
 
 using qmhost::SettingsStore;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
 
 namespace {
 
-class SettingsStoreTest : public host_test::TempDirTest {};
+class SettingsStoreTest : public testsupport::TempDirTest {};
 
 constexpr const char* kA = "{EB8B187D-FF0A-4741-8F76-46D04F7AAB1C}";
 constexpr const char* kB = "{08088A61-AF2C-4138-A9DA-02A1787827A4}";

@@ -17,11 +17,17 @@
 
 #include "frame.h"
 #include "muxsim_process.h"
-#include "tls_test_client.h"
+#include "testsupport/temp_dir.h"
+#include "testsupport/tls_test_client.h"
 
 namespace muxsim_test {
 namespace {
 
+using testsupport::FieldValue;
+using testsupport::Fields;
+using testsupport::ReadEnd;
+using testsupport::TempDir;
+using testsupport::TlsTestClient;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Pair;
@@ -33,7 +39,7 @@ protected:
         ASSERT_GT(mux_->port(), 0);
     }
 
-    std::filesystem::path certs() const { return dir_.path() / "certs"; }
+    std::filesystem::path certs() const { return std::filesystem::path(dir_.Path()) / "certs"; }
 
     // Connects a client and waits until muxsim reports it as client `number`.
     std::unique_ptr<TlsTestClient> Connect(int number) {
@@ -61,37 +67,37 @@ TEST_F(MuxsimTest, LoginIsCheckedAgainstConfiguredProfiles) {
     EXPECT_THAT(Request(*client, "hello", "a1"), ElementsAre(Pair("id", "a1"), Pair("result", "ok")));
     EXPECT_THAT(Request(*client, "hello", "a2", "42", "0042"),
                 ElementsAre(Pair("id", "a2"), Pair("result", "ok")));
-    EXPECT_EQ(Value(Request(*client, "hello", "a3", "1234", "9999"), "result"), "password_invalid");
-    EXPECT_EQ(Value(Request(*client, "hello", "a4", "77", "5678"), "result"), "password_invalid");
+    EXPECT_EQ(FieldValue(Request(*client, "hello", "a3", "1234", "9999"), "result"), "password_invalid");
+    EXPECT_EQ(FieldValue(Request(*client, "hello", "a4", "77", "5678"), "result"), "password_invalid");
 
     client->SendPacket({{"id", "a5"}, {"command", "hello"}});  // no profile, no password
-    EXPECT_EQ(Value(client->ReadPacket().value_or(Fields{}), "result"), "password_invalid");
+    EXPECT_EQ(FieldValue(client->ReadPacket().value_or(Fields{}), "result"), "password_invalid");
 
-    mux_->Command("profile 77 5678");
-    mux_->Command("clients");  // commands run in order: once this is reported, the profile is set
+    mux_->Send("profile 77 5678");
+    mux_->Send("clients");  // commands run in order: once this is reported, the profile is set
     mux_->WaitEvent("clients");
-    EXPECT_EQ(Value(Request(*client, "hello", "a6", "77", "5678"), "result"), "ok");
+    EXPECT_EQ(FieldValue(Request(*client, "hello", "a6", "77", "5678"), "result"), "ok");
 }
 
 TEST_F(MuxsimTest, ForcedLoginResultsOnceAndUntilAuto) {
     Start();  // no profiles: every login is accepted
     auto client = Connect(1);
-    EXPECT_EQ(Value(Request(*client, "hello", "h1", "1", "2"), "result"), "ok");
+    EXPECT_EQ(FieldValue(Request(*client, "hello", "h1", "1", "2"), "result"), "ok");
 
-    mux_->Command("login failure");
-    mux_->Command("login mailbox_locked once");
-    mux_->Command("clients");
+    mux_->Send("login failure");
+    mux_->Send("login mailbox_locked once");
+    mux_->Send("clients");
     mux_->WaitEvent("clients");
-    EXPECT_EQ(Value(Request(*client, "hello", "h2"), "result"), "mailbox_locked");
-    EXPECT_EQ(Value(Request(*client, "hello", "h3"), "result"), "failure");
-    EXPECT_EQ(Value(Request(*client, "hello", "h4"), "result"), "failure");
+    EXPECT_EQ(FieldValue(Request(*client, "hello", "h2"), "result"), "mailbox_locked");
+    EXPECT_EQ(FieldValue(Request(*client, "hello", "h3"), "result"), "failure");
+    EXPECT_EQ(FieldValue(Request(*client, "hello", "h4"), "result"), "failure");
     // A forced login does not touch the answers to other requests.
-    EXPECT_EQ(Value(Request(*client, "heartbeat", "b1"), "result"), "ok");
+    EXPECT_EQ(FieldValue(Request(*client, "heartbeat", "b1"), "result"), "ok");
 
-    mux_->Command("login auto");
-    mux_->Command("clients");
+    mux_->Send("login auto");
+    mux_->Send("clients");
     mux_->WaitEvent("clients");
-    EXPECT_EQ(Value(Request(*client, "hello", "h5"), "result"), "ok");
+    EXPECT_EQ(FieldValue(Request(*client, "hello", "h5"), "result"), "ok");
 }
 
 TEST_F(MuxsimTest, AnswersCarryTheRequestIdAndPerCommandResults) {
@@ -112,21 +118,21 @@ TEST_F(MuxsimTest, AnswersCarryTheRequestIdAndPerCommandResults) {
     const Json answer = mux_->WaitEvent("sent", {{"kind", "answer"}});
     EXPECT_EQ(answer["fields"].dump(), R"({"id":"42-abc-1","result":"ok"})");
 
-    mux_->Command("result place_call unauthorized_number");
-    mux_->Command("result call_hold failure once");
-    mux_->Command("result heartbeat -");  // heartbeats go unanswered
-    mux_->Command("clients");
+    mux_->Send("result place_call unauthorized_number");
+    mux_->Send("result call_hold failure once");
+    mux_->Send("result heartbeat -");  // heartbeats go unanswered
+    mux_->Send("clients");
     mux_->WaitEvent("clients");
-    EXPECT_EQ(Value(Request(*client, "call_hold", "1"), "result"), "failure");
-    EXPECT_EQ(Value(Request(*client, "call_hold", "2"), "result"), "ok");
-    EXPECT_EQ(Value(Request(*client, "place_call", "3"), "result"), "unauthorized_number");
+    EXPECT_EQ(FieldValue(Request(*client, "call_hold", "1"), "result"), "failure");
+    EXPECT_EQ(FieldValue(Request(*client, "call_hold", "2"), "result"), "ok");
+    EXPECT_EQ(FieldValue(Request(*client, "place_call", "3"), "result"), "unauthorized_number");
     client->SendPacket({{"id", "4"}, {"command", "heartbeat"}});
-    EXPECT_EQ(Value(Request(*client, "place_call", "5"), "id"), "5");  // not an answer to 4
-    mux_->Command("result place_call auto");
-    mux_->Command("clients");
+    EXPECT_EQ(FieldValue(Request(*client, "place_call", "5"), "id"), "5");  // not an answer to 4
+    mux_->Send("result place_call auto");
+    mux_->Send("clients");
     mux_->WaitEvent("clients");
-    EXPECT_EQ(Value(Request(*client, "place_call", "6"), "result"), "ok");
-    EXPECT_EQ(Value(Request(*client, "call_intercept", "7"), "result"), "ok");
+    EXPECT_EQ(FieldValue(Request(*client, "place_call", "6"), "result"), "ok");
+    EXPECT_EQ(FieldValue(Request(*client, "call_intercept", "7"), "result"), "ok");
 }
 
 TEST_F(MuxsimTest, QuitIsNotAnsweredAndClosesTheClient) {
@@ -143,7 +149,7 @@ TEST_F(MuxsimTest, NoticesCarryIdProfileAndTheGivenFieldsInOrder) {
     auto client = Connect(1);
     Request(*client, "hello", "h", "4711", "1");
 
-    mux_->Command(R"(activity state=ringing note=two\swords\nline\\x empty= id=mine)");
+    mux_->Send(R"(activity state=ringing note=two\swords\nline\\x empty= id=mine)");
     auto notice = client->ReadPacket();
     ASSERT_TRUE(notice);
     EXPECT_THAT(*notice, ElementsAre(Pair("id", "mine"), Pair("command", "activity"),
@@ -151,29 +157,29 @@ TEST_F(MuxsimTest, NoticesCarryIdProfileAndTheGivenFieldsInOrder) {
                                      Pair("note", "two words\nline\\x"), Pair("empty", "")));
 
     for (const std::string command : {"subscriber_activity", "presence_monitor_status", "receive_im"}) {
-        mux_->Command(command + " a=1");
+        mux_->Send(command + " a=1");
         notice = client->ReadPacket();
         ASSERT_TRUE(notice);
-        EXPECT_EQ(Value(*notice, "command"), command);
-        EXPECT_THAT(Value(*notice, "id").value_or(""), HasSubstr("mux-"));
-        EXPECT_EQ(Value(*notice, "a"), "1");
+        EXPECT_EQ(FieldValue(*notice, "command"), command);
+        EXPECT_THAT(FieldValue(*notice, "id").value_or(""), HasSubstr("mux-"));
+        EXPECT_EQ(FieldValue(*notice, "a"), "1");
     }
 
-    mux_->Command("rejection too_many_clients");
+    mux_->Send("rejection too_many_clients");
     notice = client->ReadPacket();
     ASSERT_TRUE(notice);
-    EXPECT_EQ(Value(*notice, "command"), "rejection");
-    EXPECT_EQ(Value(*notice, "reason"), "too_many_clients");
-    mux_->Command("rejection -");
+    EXPECT_EQ(FieldValue(*notice, "command"), "rejection");
+    EXPECT_EQ(FieldValue(*notice, "reason"), "too_many_clients");
+    mux_->Send("rejection -");
     notice = client->ReadPacket();
     ASSERT_TRUE(notice);
-    EXPECT_EQ(Value(*notice, "command"), "rejection");
-    EXPECT_EQ(Value(*notice, "reason"), std::nullopt);
+    EXPECT_EQ(FieldValue(*notice, "command"), "rejection");
+    EXPECT_EQ(FieldValue(*notice, "reason"), std::nullopt);
 
-    mux_->Command(R"(send id:9\ncommand:receive_im\nmessage:a b)");
+    mux_->Send(R"(send id:9\ncommand:receive_im\nmessage:a b)");
     EXPECT_EQ(client->ReadExactly(9 + 35), "00000035\nid:9\ncommand:receive_im\nmessage:a b");
 
-    mux_->Command("activity novalue");  // malformed: error, nothing sent
+    mux_->Send("activity novalue");  // malformed: error, nothing sent
     mux_->WaitEvent("error", {{"command", "activity"}});
 }
 
@@ -181,12 +187,12 @@ TEST_F(MuxsimTest, CloseSendsTlsCloseAndAbortResets) {
     Start();
     auto first = Connect(1);
     auto second = Connect(2);
-    mux_->Command("@1 close");
+    mux_->Send("@1 close");
     EXPECT_EQ(first->ReadToEnd(), "");
     EXPECT_EQ(first->last_end(), ReadEnd::kCloseNotify);
     mux_->WaitEvent("closed", {{"client", 1}, {"why", "closed by command"}});
 
-    mux_->Command("abort");
+    mux_->Send("abort");
     EXPECT_EQ(second->ReadToEnd(), "");
     EXPECT_NE(second->last_end(), ReadEnd::kCloseNotify);
     EXPECT_NE(second->last_end(), ReadEnd::kTimeout);
@@ -196,17 +202,17 @@ TEST_F(MuxsimTest, CloseSendsTlsCloseAndAbortResets) {
 TEST_F(MuxsimTest, BrokenFramesOnCommand) {
     Start();
     auto client = Connect(1);
-    mux_->Command("bad-prefix");
+    mux_->Send("bad-prefix");
     EXPECT_EQ(client->ReadExactly(26), "12345x78\ncommand:activity\n");
     EXPECT_FALSE(vantiro::ParseFramePrefix("12345x78\n"));
 
-    mux_->Command("garbage");
+    mux_->Send("garbage");
     const std::string garbage = client->ReadExactly(29);
     ASSERT_EQ(garbage.size(), 29u);
     EXPECT_FALSE(vantiro::ParseFramePrefix(garbage.substr(0, 9)));
     EXPECT_EQ(mux_->WaitEvent("sent", {{"kind", "garbage"}})["length"], 29);
 
-    mux_->Command("close-mid-frame");
+    mux_->Send("close-mid-frame");
     const std::string rest = client->ReadToEnd();
     EXPECT_EQ(client->last_end(), ReadEnd::kCloseNotify);
     ASSERT_GE(rest.size(), 9u);
@@ -220,28 +226,28 @@ TEST_F(MuxsimTest, BrokenFramesOnCommand) {
 TEST_F(MuxsimTest, SilentKeepsReadingButAnswersNothing) {
     Start();
     auto client = Connect(1);
-    mux_->Command("silent on");
+    mux_->Send("silent on");
     mux_->WaitEvent("fault", {{"fault", "silent"}, {"on", true}});
     client->SendPacket({{"id", "unanswered"}, {"command", "heartbeat"}});
     mux_->WaitEvent("frame", {{"id", "unanswered"}});
-    mux_->Command("silent off");
+    mux_->Send("silent off");
     mux_->WaitEvent("fault", {{"fault", "silent"}, {"on", false}});
-    EXPECT_EQ(Value(Request(*client, "heartbeat", "answered"), "id"), "answered");
+    EXPECT_EQ(FieldValue(Request(*client, "heartbeat", "answered"), "id"), "answered");
 }
 
 TEST_F(MuxsimTest, DelayedAnswersKeepTheirOrder) {
     Start();
     auto client = Connect(1);
-    mux_->Command("delay 300");
+    mux_->Send("delay 300");
     mux_->WaitEvent("fault", {{"fault", "delay"}, {"ms", 300}});
     const auto start = std::chrono::steady_clock::now();
     for (const char* id : {"d1", "d2", "d3"}) client->SendPacket({{"id", id}, {"command", "heartbeat"}});
     mux_->WaitEvent("frame", {{"id", "d3"}});
-    mux_->Command("delay 0");  // a shorter delay must not let later answers overtake
+    mux_->Send("delay 0");  // a shorter delay must not let later answers overtake
     mux_->WaitEvent("fault", {{"fault", "delay"}, {"ms", 0}});
     client->SendPacket({{"id", "d4"}, {"command", "heartbeat"}});
     std::vector<std::string> ids;
-    for (int i = 0; i < 4; ++i) ids.push_back(Value(client->ReadPacket().value_or(Fields{}), "id").value_or("?"));
+    for (int i = 0; i < 4; ++i) ids.push_back(FieldValue(client->ReadPacket().value_or(Fields{}), "id").value_or("?"));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
     EXPECT_THAT(ids, ElementsAre("d1", "d2", "d3", "d4"));
 }
@@ -249,7 +255,7 @@ TEST_F(MuxsimTest, DelayedAnswersKeepTheirOrder) {
 TEST_F(MuxsimTest, StopReadingMakesTheClientsWritesBackUp) {
     Start();
     auto client = Connect(1);
-    mux_->Command("stop-reading on");
+    mux_->Send("stop-reading on");
     mux_->WaitEvent("fault", {{"fault", "stop-reading"}, {"on", true}});
 
     const std::string frame = vantiro::EncodeFrame("command:heartbeat\npad:" + std::string(16384, 'x') + "\n");
@@ -268,7 +274,7 @@ TEST_F(MuxsimTest, StopReadingMakesTheClientsWritesBackUp) {
     }
     ASSERT_TRUE(blocked);
 
-    mux_->Command("stop-reading off");
+    mux_->Send("stop-reading off");
     // Finish the interrupted write: the same arguments again, now that muxsim reads.
     client->SendBytes(frame.substr(done));
     ++frames;
@@ -280,21 +286,21 @@ TEST_F(MuxsimTest, CommandsGoToTheNewestClientOrTheNamedOne) {
     Start();
     auto first = Connect(1);
     auto second = Connect(2);
-    mux_->Command("activity to=newest");
-    mux_->Command("@1 activity to=first");
-    EXPECT_EQ(Value(second->ReadPacket().value_or(Fields{}), "to"), "newest");
-    EXPECT_EQ(Value(first->ReadPacket().value_or(Fields{}), "to"), "first");
+    mux_->Send("activity to=newest");
+    mux_->Send("@1 activity to=first");
+    EXPECT_EQ(FieldValue(second->ReadPacket().value_or(Fields{}), "to"), "newest");
+    EXPECT_EQ(FieldValue(first->ReadPacket().value_or(Fields{}), "to"), "first");
 
-    mux_->Command("@3 activity a=1");
+    mux_->Send("@3 activity a=1");
     EXPECT_EQ(mux_->WaitEvent("error", {{"command", "activity"}})["message"], "no client 3");
-    mux_->Command("@2 close");
+    mux_->Send("@2 close");
     mux_->WaitEvent("closed", {{"client", 2}});
-    mux_->Command("@2 activity a=1");
+    mux_->Send("@2 activity a=1");
     EXPECT_EQ(mux_->WaitEvent("error", {{"command", "activity"}})["message"], "client 2 is closed");
-    mux_->Command("activity to=remaining");  // client 1 is the newest still open
-    EXPECT_EQ(Value(first->ReadPacket().value_or(Fields{}), "to"), "remaining");
+    mux_->Send("activity to=remaining");  // client 1 is the newest still open
+    EXPECT_EQ(FieldValue(first->ReadPacket().value_or(Fields{}), "to"), "remaining");
 
-    mux_->Command("clients");
+    mux_->Send("clients");
     const Json clients = mux_->WaitEvent("clients")["clients"];
     ASSERT_EQ(clients.size(), 2u);
     EXPECT_EQ(clients[0]["state"], "open");
@@ -343,24 +349,24 @@ TEST_F(MuxsimTest, BadInputFromAClientClosesOnlyThatClient) {
     EXPECT_THAT(mux_->WaitEvent("closed", {{"client", 5}})["why"].get<std::string>(),
                 HasSubstr("TLS handshake failed"));
 
-    EXPECT_EQ(Value(Request(*good, "heartbeat", "still-here"), "id"), "still-here");
+    EXPECT_EQ(FieldValue(Request(*good, "heartbeat", "still-here"), "id"), "still-here");
 }
 
 TEST_F(MuxsimTest, WaitFrameHoldsCommandsUntilTheFrameArrives) {
     Start();
     auto client = Connect(1);
-    mux_->Command("wait-frame heartbeat 10000");
-    mux_->Command("activity after=heartbeat");
+    mux_->Send("wait-frame heartbeat 10000");
+    mux_->Send("activity after=heartbeat");
     // Held back: nothing comes while no heartbeat has been sent.
     EXPECT_FALSE(client->ReadPacket(std::chrono::milliseconds(300)));
     EXPECT_EQ(client->last_end(), ReadEnd::kTimeout);
     client->SendPacket({{"id", "hb"}, {"command", "heartbeat"}});
-    EXPECT_EQ(Value(client->ReadPacket().value_or(Fields{}), "id"), "hb");
-    EXPECT_EQ(Value(client->ReadPacket().value_or(Fields{}), "after"), "heartbeat");
+    EXPECT_EQ(FieldValue(client->ReadPacket().value_or(Fields{}), "id"), "hb");
+    EXPECT_EQ(FieldValue(client->ReadPacket().value_or(Fields{}), "after"), "heartbeat");
 
     // The heartbeat was used up by the first wait: this one times out and goes on.
-    mux_->Command("wait-frame heartbeat 100");
-    mux_->Command("clients");
+    mux_->Send("wait-frame heartbeat 100");
+    mux_->Send("clients");
     const Json timeout = mux_->WaitEvent("error", {{"message", "wait-frame timed out"}});
     EXPECT_EQ(timeout["command"], "heartbeat");
     mux_->WaitEvent("clients");
@@ -369,7 +375,7 @@ TEST_F(MuxsimTest, WaitFrameHoldsCommandsUntilTheFrameArrives) {
 TEST_F(MuxsimTest, QuitAndEndOfInputExitCleanly) {
     Start();
     auto client = Connect(1);
-    mux_->Command("quit");
+    mux_->Send("quit");
     EXPECT_EQ(client->ReadToEnd(), "");
     EXPECT_EQ(client->last_end(), ReadEnd::kCloseNotify);
     mux_->WaitEvent("closed", {{"client", 1}, {"why", "server quits"}});
@@ -377,20 +383,20 @@ TEST_F(MuxsimTest, QuitAndEndOfInputExitCleanly) {
     EXPECT_EQ(mux_->WaitExit(), 0);
 
     TempDir other;
-    auto second = MuxsimProcess::Listening(other.path());
+    auto second = MuxsimProcess::Listening(other.Path());
     second->CloseInput();
     EXPECT_EQ(second->WaitEvent("exit")["code"], 0);
     EXPECT_EQ(second->WaitExit(), 0);
 }
 
 TEST_F(MuxsimTest, ScriptRunsFirstAndBadLinesGoOn) {
-    const auto script = dir_.path() / "script.txt";
+    const std::string script = dir_.File("script.txt");
     std::ofstream(script) << "# comment\n\nprofile 1 2\nnonsense here\nlogin\n";
-    Start({"--script", script.string()});
+    Start({"--script", script});
     auto client = Connect(1);
-    EXPECT_EQ(Value(Request(*client, "hello", "s1", "1", "2"), "result"), "ok");
-    EXPECT_EQ(Value(Request(*client, "hello", "s2", "1234", "5678"), "result"), "password_invalid");
-    const auto events = mux_->events();
+    EXPECT_EQ(FieldValue(Request(*client, "hello", "s1", "1", "2"), "result"), "ok");
+    EXPECT_EQ(FieldValue(Request(*client, "hello", "s2", "1234", "5678"), "result"), "password_invalid");
+    const auto events = mux_->Events();
     int errors = 0;
     for (const Json& e : events) errors += e.value("event", "") == "error";
     EXPECT_EQ(errors, 2);  // the unknown command and the login without a result

@@ -16,10 +16,11 @@
 #include "qmos/application.h"
 #include "qmos/message_box.h"
 #include "qmos/presenter.h"
-#include "test_support.h"
+#include "testsupport/temp_dir.h"
+#include "testsupport/wait.h"
 
 using namespace qmos;
-using qmos_test::WaitUntil;
+using testsupport::WaitUntil;
 
 namespace {
 
@@ -288,7 +289,7 @@ class FakeOpener {
   }
 
  private:
-  qmos_test::TempDir dir_;
+  testsupport::TempDir dir_;
   std::string log_;
   std::string oldPath_;
 };
@@ -313,7 +314,7 @@ TEST(UrlOpener, ReportsFailuresAndRefusesOptionLikeUrls) {
     EXPECT_FALSE(RunUrlOpener("", &error));
     EXPECT_EQ(failing.Arguments(), "https://host/\n");  // only the first one ran
   }
-  qmos_test::TempDir empty;
+  testsupport::TempDir empty;
   const char* path = std::getenv("PATH");
   const std::string oldPath = path != nullptr ? path : "";
   ::setenv("PATH", empty.Path().c_str(), 1);

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "qmos/socket.h"
-#include "test_support.h"
+#include "testsupport/wait.h"
 
 using namespace qmos;
-using qmos_test::ElapsedMs;
+using testsupport::ElapsedMs;
 
 namespace {
 

@@ -9,11 +9,11 @@
 #include "qmos/critical_section.h"
 #include "qmos/event.h"
 #include "qmos/sleep.h"
-#include "test_support.h"
+#include "testsupport/wait.h"
 
 using namespace qmos;
-using qmos_test::ElapsedMs;
-using qmos_test::WaitUntil;
+using testsupport::ElapsedMs;
+using testsupport::WaitUntil;
 
 TEST(Event, SetBeforeWaitIsRememberedAndConsumedByOneWait) {
   auto event = Event::Create();

@@ -12,11 +12,11 @@
 #include "qmos/event.h"
 #include "qmos/sleep.h"
 #include "qmos/thread.h"
-#include "test_support.h"
+#include "testsupport/wait.h"
 
 using namespace qmos;
-using qmos_test::ElapsedMs;
-using qmos_test::WaitUntil;
+using testsupport::ElapsedMs;
+using testsupport::WaitUntil;
 
 namespace {
 

@@ -5,13 +5,12 @@
 #include <memory>
 #include <string>
 
-#include "fake_host.h"
-#include "frame_peer.h"
 #include "plugin/VantiroImpl.h"
 #include "plugin/process_state.h"
 #include "plugin_fixture.h"
 #include "qmos/bstr.h"
 #include "qmos/com_ptr.h"
+#include "testsupport/frame_peer.h"
 
 namespace plugin_test {
 
@@ -34,8 +33,8 @@ class DispatchTest : public PluginTest {
  protected:
   void SetUp() override {
     PluginTest::SetUp();
-    pki_ = std::make_unique<connection_test::TestPki>(Dir().string(), "mux", "Mux CA");
-    peer_ = std::make_unique<connection_test::FramePeer>(*pki_);
+    pki_ = std::make_unique<testsupport::TestPki>(Dir().string(), "mux", "Mux CA");
+    peer_ = std::make_unique<testsupport::FramePeer>(*pki_);
     PutSetting(host_, "mc_profile", "4711");
     PutSetting(host_, "mc_password", "98765");
   }
@@ -83,8 +82,8 @@ class DispatchTest : public PluginTest {
 
   FakeHost host_;
   qmos::ComPtr<quillmere::IQMViewerPlugin> plugin_;
-  std::unique_ptr<connection_test::TestPki> pki_;
-  std::unique_ptr<connection_test::FramePeer> peer_;
+  std::unique_ptr<testsupport::TestPki> pki_;
+  std::unique_ptr<testsupport::FramePeer> peer_;
 };
 
 }  // namespace plugin_test

@@ -16,7 +16,7 @@ namespace plugin_test {
 namespace {
 
 using namespace std::chrono_literals;
-using connection_test::Fields;
+using testsupport::Fields;
 using vantiro::State;
 
 const char* const kValidationStarted =

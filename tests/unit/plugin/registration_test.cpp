@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <fstream>
 
-#include "fake_host.h"
 #include "plugin/VantiroPlugin_TLB.h"
 #include "plugin/registration.h"
 #include "plugin_fixture.h"

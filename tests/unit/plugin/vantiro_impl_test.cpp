@@ -9,7 +9,6 @@
 #include <chrono>
 
 #include "connection/PluginThread.h"
-#include "fake_host.h"
 #include "plugin/VantiroImpl.h"
 #include "plugin/port_text.h"
 #include "plugin/process_state.h"

@@ -13,7 +13,7 @@ namespace {
 using ::testing::ElementsAre;
 
 TEST(RegApi, NamesMatchWithoutCaseAndKeepTheirCase) {
-  regtest::ScopedRegistry registry;
+  testsupport::ScopedRegistry registry;
   EXPECT_FALSE(RegKey::Open(RegRoot::LocalMachine, "SOFTWARE\\Quillmere"));
   auto key = RegKey::Open(RegRoot::LocalMachine, "SOFTWARE\\Quillmere\\Viewer", true);
   ASSERT_TRUE(key);
@@ -33,7 +33,7 @@ TEST(RegApi, NamesMatchWithoutCaseAndKeepTheirCase) {
 }
 
 TEST(RegApi, ClassesRootIsAViewOfLocalMachineClasses) {
-  regtest::ScopedRegistry registry;
+  testsupport::ScopedRegistry registry;
   auto viaView = RegKey::Open(RegRoot::ClassesRoot, "CLSID\\{ABC}\\InprocServer32", true);
   ASSERT_TRUE(viaView);
   ASSERT_TRUE(viaView->WriteString("", "/opt/vantiro/VantiroPlugin.so"));
@@ -61,7 +61,7 @@ TEST(RegApi, ClassesRootIsAViewOfLocalMachineClasses) {
 }
 
 TEST(RegApi, ReadsReportMissingAndWrongType) {
-  regtest::ScopedRegistry registry;
+  testsupport::ScopedRegistry registry;
   auto key = RegKey::Open(RegRoot::CurrentUser, "S", true);
   ASSERT_TRUE(key);
   ASSERT_TRUE(key->WriteString("s", "text"));
@@ -93,7 +93,7 @@ TEST(RegApi, ReadsReportMissingAndWrongType) {
 }
 
 TEST(RegApi, DeleteKeyTreeThenWriteRecreatesIt) {
-  regtest::ScopedRegistry registry;
+  testsupport::ScopedRegistry registry;
   auto key = RegKey::Open(RegRoot::CurrentUser, "A\\B", true);
   ASSERT_TRUE(key);
   ASSERT_TRUE(RegKey::Open(RegRoot::CurrentUser, "A\\B\\C\\D", true));
@@ -114,13 +114,13 @@ TEST(RegApi, DeleteKeyTreeThenWriteRecreatesIt) {
 }
 
 TEST(RegApi, PathsBeyondTheLimitsAreRefused) {
-  regtest::ScopedRegistry registry;
+  testsupport::ScopedRegistry registry;
   std::string deep;
   for (int i = 0; i < 513; ++i) deep += "k\\";
   EXPECT_FALSE(RegKey::Open(RegRoot::CurrentUser, deep, true));
   EXPECT_FALSE(RegKey::Open(RegRoot::CurrentUser, std::string(256, 'x'), true));
   EXPECT_FALSE(RegKey::Open(RegRoot::CurrentUser, std::string("a\nb"), true));
-  EXPECT_FALSE(regtest::Exists(registry.File()));
+  EXPECT_FALSE(testsupport::Exists(registry.File()));
 }
 
 TEST(RegApi, RegistryFileFollowsItsSettings) {

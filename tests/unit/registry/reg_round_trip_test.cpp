@@ -114,9 +114,9 @@ std::string RegeditExport() {
 }
 
 TEST(RegRoundTrip, RegeditFileImportsAndExportsIntact) {
-  regtest::ScopedRegistry registry;
+  testsupport::ScopedRegistry registry;
   const std::string source = registry.Dir().File("regedit.reg");
-  regtest::WriteBytes(source, regtest::Utf16Le(RegeditExport(), true));
+  testsupport::WriteFile(source, regtest::Utf16Le(RegeditExport(), true));
   std::string error;
   ASSERT_TRUE(RegImportFile(source, error)) << error;
 
@@ -139,16 +139,16 @@ TEST(RegRoundTrip, RegeditFileImportsAndExportsIntact) {
   ASSERT_TRUE(RegExportKey(RegRoot::ClassesRoot, "VantiroPlugin.Vantiro", exports[0], error)) << error;
   ASSERT_TRUE(RegExportKey(RegRoot::LocalMachine, "SOFTWARE\\Quillmere", exports[1], error)) << error;
   ASSERT_TRUE(RegExportKey(RegRoot::CurrentUser, "SOFTWARE", exports[2], error)) << error;
-  EXPECT_THAT(regtest::ReadBytes(exports[0]), ::testing::HasSubstr("[HKEY_CLASSES_ROOT\\VantiroPlugin.Vantiro]\n@=\"Vantiro\"\n"));
+  EXPECT_THAT(testsupport::ReadFile(exports[0]), ::testing::HasSubstr("[HKEY_CLASSES_ROOT\\VantiroPlugin.Vantiro]\n@=\"Vantiro\"\n"));
 
   RegTree original;
   Load(regtest::Utf16Le(RegeditExport(), true), original);
   RegTree rebuilt;
-  for (const std::string& file : exports) Load(regtest::ReadBytes(file), rebuilt);
+  for (const std::string& file : exports) Load(testsupport::ReadFile(file), rebuilt);
   EXPECT_EQ(Dump(rebuilt), Dump(original));
   // And the registry file itself holds the same.
   RegTree stored;
-  Load(regtest::ReadBytes(registry.File()), stored);
+  Load(testsupport::ReadFile(registry.File()), stored);
   EXPECT_EQ(Dump(stored), Dump(original));
 }
 

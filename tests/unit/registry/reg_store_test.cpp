@@ -17,10 +17,10 @@ namespace {
 using ::testing::HasSubstr;
 
 TEST(RegStore, CorruptFileIsNeverReplaced) {
-  regtest::ScopedRegistry registry;
+  testsupport::ScopedRegistry registry;
   const std::string damaged =
       "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\A]\n\"v\"=\"x\"\n\"w\"=dword:zz\n";
-  regtest::WriteBytes(registry.File(), damaged);
+  testsupport::WriteFile(registry.File(), damaged);
 
   std::string error;
   EXPECT_FALSE(RegCheckFile(error));
@@ -30,12 +30,12 @@ TEST(RegStore, CorruptFileIsNeverReplaced) {
   EXPECT_FALSE(RegKeyExists(RegRoot::CurrentUser, "A"));
   EXPECT_FALSE(RegDeleteKey(RegRoot::CurrentUser, "A"));
   const std::string good = registry.Dir().File("good.reg");
-  regtest::WriteBytes(good, "REGEDIT4\n[HKEY_CURRENT_USER\\B]\n");
+  testsupport::WriteFile(good, "REGEDIT4\n[HKEY_CURRENT_USER\\B]\n");
   EXPECT_FALSE(RegImportFile(good, error));
-  EXPECT_EQ(regtest::ReadBytes(registry.File()), damaged);
+  EXPECT_EQ(testsupport::ReadFile(registry.File()), damaged);
 
   // Once repaired by hand, the registry is usable again.
-  regtest::WriteBytes(registry.File(), "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=\"y\"\n");
+  testsupport::WriteFile(registry.File(), "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"v\"=\"y\"\n");
   auto key = RegKey::Open(RegRoot::CurrentUser, "A");
   ASSERT_TRUE(key);
   std::string text;
@@ -44,22 +44,22 @@ TEST(RegStore, CorruptFileIsNeverReplaced) {
 }
 
 TEST(RegStore, ImportIsAllOrNothing) {
-  regtest::ScopedRegistry registry;
+  testsupport::ScopedRegistry registry;
   ASSERT_TRUE(RegKey::Open(RegRoot::CurrentUser, "Keep", true)->WriteDword("v", 1));
-  const std::string before = regtest::ReadBytes(registry.File());
+  const std::string before = testsupport::ReadFile(registry.File());
   const std::string bad = registry.Dir().File("bad.reg");
-  regtest::WriteBytes(bad,
+  testsupport::WriteFile(bad,
                       "Windows Registry Editor Version 5.00\n[-HKEY_CURRENT_USER\\Keep]\n"
                       "[HKEY_CURRENT_USER\\New]\n\"a\"=\"1\"\n\"b\"=\"unterminated\n");
   std::string error;
   EXPECT_FALSE(RegImportFile(bad, error));
   EXPECT_THAT(error, HasSubstr("line 5"));
-  EXPECT_EQ(regtest::ReadBytes(registry.File()), before);
+  EXPECT_EQ(testsupport::ReadFile(registry.File()), before);
   EXPECT_FALSE(RegKeyExists(RegRoot::CurrentUser, "New"));
   EXPECT_FALSE(RegImportFile(registry.Dir().File("missing.reg"), error));
 
   const std::string ok = registry.Dir().File("ok.reg");
-  regtest::WriteBytes(ok, "Windows Registry Editor Version 5.00\n[-HKEY_CURRENT_USER\\Keep]\n"
+  testsupport::WriteFile(ok, "Windows Registry Editor Version 5.00\n[-HKEY_CURRENT_USER\\Keep]\n"
                           "[HKEY_CURRENT_USER\\New]\n\"a\"=\"1\"\n");
   ASSERT_TRUE(RegImportFile(ok, error)) << error;
   EXPECT_FALSE(RegKeyExists(RegRoot::CurrentUser, "Keep"));
@@ -75,22 +75,22 @@ TEST(RegStore, ImportIsAllOrNothing) {
 }
 
 TEST(RegStore, ReaderSeesChangesMadeOutsideTheProcess) {
-  regtest::ScopedRegistry registry;
+  testsupport::ScopedRegistry registry;
   auto key = RegKey::Open(RegRoot::CurrentUser, "Shared", true);
   ASSERT_TRUE(key);
   ASSERT_TRUE(key->WriteString("v", "mine"));
   std::string text;
   ASSERT_EQ(key->ReadString("v", text), RegResult::Ok);  // cached now
 
-  const auto result = regtest::RunProgram(
+  const auto result = testsupport::RunProgram(
       regtest::QmregPath(),
       {"--registry", registry.File(), "add", "HKCU\\Shared", "/v", "v", "/d", "theirs", "/f"});
-  ASSERT_EQ(result.exitCode, 0) << result.err;
+  ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(key->ReadString("v", text), RegResult::Ok);
   EXPECT_EQ(text, "theirs");
 
   // An edit in place (same file, same size) is seen as well.
-  std::string content = regtest::ReadBytes(registry.File());
+  std::string content = testsupport::ReadFile(registry.File());
   content.replace(content.find("theirs"), 6, "edited");
   {
     std::FILE* file = std::fopen(registry.File().c_str(), "r+");
@@ -111,14 +111,14 @@ TEST(RegStore, ReaderSeesChangesMadeOutsideTheProcess) {
 }
 
 TEST(RegStore, ConcurrentProcessesLoseNoWrites) {
-  regtest::ScopedRegistry registry;
+  testsupport::ScopedRegistry registry;
   constexpr int kProcesses = 6;
   constexpr int kRounds = 4;
   for (int round = 0; round < kRounds; ++round) {
     std::vector<int> pids;
     for (int p = 0; p < kProcesses; ++p) {
       const std::string name = "p" + std::to_string(p) + "r" + std::to_string(round);
-      pids.push_back(regtest::StartProgram(
+      pids.push_back(testsupport::StartProgram(
           regtest::QmregPath(), {"--registry", registry.File(), "add", "HKLM\\SOFTWARE\\Race\\" + std::to_string(p),
                                  "/v", name, "/t", "REG_DWORD", "/d", std::to_string(round), "/f"}));
     }
@@ -127,7 +127,7 @@ TEST(RegStore, ConcurrentProcessesLoseNoWrites) {
     std::thread b([&] { RegKey::Open(RegRoot::LocalMachine, "SOFTWARE\\Race\\T", true)->WriteDword("b" + std::to_string(round), 1); });
     a.join();
     b.join();
-    for (int pid : pids) EXPECT_EQ(regtest::WaitProgram(pid), 0);
+    for (int pid : pids) EXPECT_EQ(testsupport::WaitProgram(pid), 0);
   }
   for (int p = 0; p < kProcesses; ++p) {
     auto key = RegKey::Open(RegRoot::LocalMachine, "SOFTWARE\\Race\\" + std::to_string(p));
@@ -138,7 +138,7 @@ TEST(RegStore, ConcurrentProcessesLoseNoWrites) {
 }
 
 TEST(RegStore, ThreadsShareOneRegistry) {
-  regtest::ScopedRegistry registry;
+  testsupport::ScopedRegistry registry;
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([t] {

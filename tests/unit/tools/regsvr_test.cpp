@@ -11,13 +11,15 @@
 #include "qmos/registry.h"
 #include "register_module.h"
 #include "test_server.h"
-#include "test_support.h"
+#include "testsupport/child_process.h"
+#include "testsupport/files.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-using regtest::ProcessResult;
+using testsupport::Result;
 
 TEST(RegsvrCommandLine, SwitchesInEitherFormAndCase) {
   regsvr::CommandLine line;
@@ -57,21 +59,21 @@ class Regsvr : public ::testing::Test {
   void SetUp() override { qmos::SetRegistryFile(registry_); }
   void TearDown() override { qmos::SetRegistryFile(""); }
 
-  ProcessResult Run(std::vector<std::string> args) {
+  Result Run(std::vector<std::string> args) {
     args.insert(args.begin(), {"--registry", registry_});
-    return regtest::RunProgram(Program(), args);
+    return testsupport::RunProgram(Program(), args);
   }
   static std::string Program() { return std::string(std::getenv("QM_TEST_BIN_DIR")) + "/regsvr"; }
   static std::string ClassKey() { return "CLSID\\" + qmos::GuidToString(com_test::kServerClsid); }
 
-  regtest::TempDir dir_;
+  testsupport::TempDir dir_;
   std::string registry_ = dir_.File("registry.reg");
 };
 
 TEST_F(Regsvr, RegistersAndUnregistersTheModule) {
   const std::string module = REGSVR_TEST_SERVER;
-  ProcessResult r = Run({module});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
+  Result r = Run({module});
+  EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "DllRegisterServer in " + module + " succeeded.\n");
   EXPECT_EQ(r.err, "");
   auto inproc = qmos::RegKey::Open(qmos::RegRoot::ClassesRoot, ClassKey() + "\\InprocServer32");
@@ -81,15 +83,15 @@ TEST_F(Regsvr, RegistersAndUnregistersTheModule) {
   EXPECT_TRUE(std::filesystem::equivalent(path, module));
 
   r = Run({"/u", module});
-  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "DllUnregisterServer in " + module + " succeeded.\n");
   EXPECT_FALSE(qmos::RegKeyExists(qmos::RegRoot::ClassesRoot, ClassKey()));
 }
 
 TEST_F(Regsvr, SilentPrintsNothingOnSuccess) {
   for (const char* flag : {"/s", "-S"}) {
-    ProcessResult r = Run({flag, REGSVR_TEST_SERVER});
-    EXPECT_EQ(r.exitCode, 0);
+    Result r = Run({flag, REGSVR_TEST_SERVER});
+    EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");
   }
@@ -98,38 +100,38 @@ TEST_F(Regsvr, SilentPrintsNothingOnSuccess) {
 
 TEST_F(Regsvr, FailuresNameTheReasonAndExitWithOne) {
   const std::string missing = dir_.File("missing.so");
-  ProcessResult r = Run({missing});
-  EXPECT_EQ(r.exitCode, 1);
+  Result r = Run({missing});
+  EXPECT_EQ(r.status, 1);
   EXPECT_THAT(r.err, StartsWith("The module \"" + missing + "\" failed to load.\n"));
   EXPECT_THAT(r.err, HasSubstr("CO_E_DLLNOTFOUND (0x800401F8)"));
 
   const std::string notAModule = dir_.File("text.so");
-  regtest::WriteBytes(notAModule, "not a module\n");
+  testsupport::WriteFile(notAModule, "not a module\n");
   r = Run({notAModule});
-  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.status, 1);
   EXPECT_THAT(r.err, HasSubstr("failed to load"));
   EXPECT_THAT(r.err, HasSubstr("CO_E_ERRORINDLL (0x800401F9)"));
 
   r = Run({"/s", REGSVR_TEST_SERVER_NO_ENTRY});  // silence keeps failures
-  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.status, 1);
   EXPECT_THAT(r.err, HasSubstr("was loaded but the entry-point DllRegisterServer was not found"));
 
   // A registry file that cannot be parsed makes the module's own registration fail.
-  regtest::WriteBytes(registry_, "garbage\n");
+  testsupport::WriteFile(registry_, "garbage\n");
   r = Run({"/s", REGSVR_TEST_SERVER});
-  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.status, 1);
   EXPECT_THAT(r.err, HasSubstr("the call to DllRegisterServer failed with error code 0x80040201.\n"
                                "SELFREG_E_CLASS (0x80040201): Failed to register the class\n"));
-  EXPECT_EQ(regtest::ReadBytes(registry_), "garbage\n");
+  EXPECT_EQ(testsupport::ReadFile(registry_), "garbage\n");
   EXPECT_EQ(r.out, "");
 }
 
 TEST_F(Regsvr, UsageAndHelp) {
-  ProcessResult r = regtest::RunProgram(Program(), {"/?"});
-  EXPECT_EQ(r.exitCode, 0);
+  Result r = testsupport::RunProgram(Program(), {"/?"});
+  EXPECT_EQ(r.status, 0);
   EXPECT_THAT(r.out, StartsWith("Usage: regsvr [/u] [/s] [--registry FILE] MODULE\n"));
-  r = regtest::RunProgram(Program(), {});
-  EXPECT_EQ(r.exitCode, 1);
+  r = testsupport::RunProgram(Program(), {});
+  EXPECT_EQ(r.status, 1);
   EXPECT_THAT(r.err, StartsWith("ERROR: No module name given.\nUsage:"));
   EXPECT_FALSE(std::filesystem::exists(registry_));
 }

@@ -1,4 +1,4 @@
-// A small blocking TLS client for the muxsim tests: connects to 127.0.0.1, verifies
+// A small blocking TLS client for tests of TLS servers (muxsim): connects to 127.0.0.1, verifies
 // the server against a CA file, writes and reads frames, and tells how the server
 // ended the connection.
 #pragma once
@@ -9,12 +9,10 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <utility>
-#include <vector>
 
-namespace muxsim_test {
+#include "testsupport/packet_fields.h"
 
-using Fields = std::vector<std::pair<std::string, std::string>>;
+namespace testsupport {
 
 enum class ReadEnd {
     kData,         // bytes were read
@@ -71,9 +69,4 @@ private:
     ReadEnd last_end_ = ReadEnd::kData;
 };
 
-// The fields of a packet text (parsed with the packet library).
-Fields ParseFields(const std::string& text);
-// The value of `name` in `fields`, or nullopt.
-std::optional<std::string> Value(const Fields& fields, const std::string& name);
-
-}  // namespace muxsim_test
+}  // namespace testsupport

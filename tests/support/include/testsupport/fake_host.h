@@ -1,10 +1,12 @@
 // A stand-in for the client's callback object: records subscriptions and
-// publications (from any thread), keeps settings in a map, and can hold a
-// publication on one queue until the test releases it.
+// publications (from any thread), keeps settings in a map, can hold a publication on
+// one queue until the test releases it, and records the calls a plug-in is not
+// expected to make.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -14,12 +16,7 @@
 #include "qmos/bstr.h"
 #include "quillmere/qm_viewer.h"
 
-namespace plugin_test {
-
-using qmos::BSTR;
-using qmos::HRESULT;
-using qmos::LONG;
-using qmos::SHORT;
+namespace testsupport {
 
 struct Publication {
   std::string queue;
@@ -29,6 +26,27 @@ struct Publication {
 
 class FakeHost final : public quillmere::IQMViewerBase {
  public:
+  using BSTR = qmos::BSTR;
+  using HRESULT = qmos::HRESULT;
+  using LONG = qmos::LONG;
+  using SHORT = qmos::SHORT;
+
+  // How the settings calls answer.
+  struct Answers {
+    // GetData of a key the host does not hold: S_FALSE and a null string, or with
+    // staleOnMissingKey E_FAIL and a string all the same (the caller must ignore it
+    // and still free it).
+    bool staleOnMissingKey = false;
+    HRESULT putData = qmos::S_OK;
+  };
+
+  FakeHost() = default;
+  explicit FakeHost(Answers answers) : answers_(answers) {}
+
+  // Called after each Publish has been recorded, on the publishing thread (before
+  // a hold). Set it before the plug-in's threads run.
+  std::function<void(const std::string& queue)> onPublish;
+
   // IUnknown. The host lives on the test's stack; references are not counted.
   HRESULT QueryInterface(qmos::REFIID riid, void** ppv) override {
     if (ppv == nullptr) return qmos::E_POINTER;
@@ -54,10 +72,15 @@ class FakeHost final : public quillmere::IQMViewerBase {
   HRESULT ClearAllInfoAvailable() override { return Unexpected("ClearAllInfoAvailable"); }
 
   HRESULT Publish(BSTR queue, BSTR data) override {
+    const std::string name = qmos::BstrToUtf8(queue);
     std::unique_lock<std::mutex> lock(mutex_);
-    publications_.push_back({qmos::BstrToUtf8(queue), qmos::BstrToUtf8(data)});
+    publications_.push_back({name, qmos::BstrToUtf8(data)});
     changed_.notify_all();
-    const std::string name = publications_.back().queue;
+    if (onPublish) {
+      lock.unlock();
+      onPublish(name);
+      lock.lock();
+    }
     // A held queue keeps the publisher here until the test lets go (bounded).
     changed_.wait_for(lock, std::chrono::seconds(30), [&] { return holdQueue_ != name; });
     return qmos::S_OK;
@@ -68,20 +91,34 @@ class FakeHost final : public quillmere::IQMViewerBase {
     return qmos::S_OK;
   }
   HRESULT PutData(BSTR key, BSTR data) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    settings_[qmos::BstrToUtf8(key)] = qmos::BstrToUtf8(data);
-    return qmos::S_OK;
+    SetData(qmos::BstrToUtf8(key), qmos::BstrToUtf8(data));
+    return answers_.putData;
   }
   HRESULT GetData(BSTR key, BSTR* data) override {
     if (data == nullptr) return qmos::E_POINTER;
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = settings_.find(qmos::BstrToUtf8(key));
-    if (it == settings_.end()) {
-      *data = nullptr;
-      return qmos::S_FALSE;
+    if (it != settings_.end()) {
+      *data = qmos::BstrFromUtf8(it->second);
+      return qmos::S_OK;
     }
-    *data = qmos::BstrFromUtf8(it->second);
-    return qmos::S_OK;
+    if (answers_.staleOnMissingKey) {
+      *data = qmos::BstrFromUtf8("stale");
+      return qmos::E_FAIL;
+    }
+    *data = nullptr;
+    return qmos::S_FALSE;
+  }
+
+  void SetData(const std::string& key, const std::string& value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    settings_[key] = value;
+  }
+  // The setting's value, or "" when it is not set.
+  std::string Data(const std::string& key) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = settings_.find(key);
+    return found == settings_.end() ? std::string() : found->second;
   }
 
   std::vector<std::string> Subscriptions() const {
@@ -91,6 +128,14 @@ class FakeHost final : public quillmere::IQMViewerBase {
   std::vector<Publication> Publications() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return publications_;
+  }
+  // The publications on queue (with data, when given).
+  int Count(const std::string& queue, const std::string* data = nullptr) const {
+    int count = 0;
+    for (const Publication& entry : Publications()) {
+      if (entry.queue == queue && (data == nullptr || entry.data == *data)) ++count;
+    }
+    return count;
   }
   std::vector<std::string> UnexpectedCalls() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -105,7 +150,7 @@ class FakeHost final : public quillmere::IQMViewerBase {
       return false;
     });
   }
-  // Publications on queue are held in Publish until Release() is called.
+  // Publications on queue are held in Publish until ReleaseHold() is called.
   void Hold(const std::string& queue) {
     std::lock_guard<std::mutex> lock(mutex_);
     holdQueue_ = queue;
@@ -123,6 +168,7 @@ class FakeHost final : public quillmere::IQMViewerBase {
     return qmos::E_NOTIMPL;
   }
 
+  const Answers answers_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::string> subscriptions_;
@@ -132,4 +178,4 @@ class FakeHost final : public quillmere::IQMViewerBase {
   std::string holdQueue_;
 };
 
-}  // namespace plugin_test
+}  // namespace testsupport

@@ -1,16 +1,23 @@
-// One TLS connection over loopback whose server end the test drives: the client end
-// is a TlsConnection (what the reader reads from); Send writes bytes to it as one
-// TLS record, Close ends the connection.
+// Client ends of the plug-in's own TLS connection object for tests: a connection to
+// a loopback server, and one loopback connection whose server end the test drives.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
 #include "connection/TlsConnection.h"
-#include "tls_test_server.h"
+#include "testsupport/test_pki.h"
 
-namespace connection_test {
+namespace testsupport {
 
+// A TLS client connection to 127.0.0.1:port that accepts any server certificate;
+// null when it cannot be made.
+std::shared_ptr<vantiro::TlsConnection> ConnectTo(std::uint16_t port);
+
+// One TLS connection over loopback: the client end is a TlsConnection (what the
+// plug-in reads from); Send writes bytes to it as one TLS record, Close ends the
+// connection.
 class TlsPeerPair {
  public:
   explicit TlsPeerPair(const TestPki& pki);
@@ -32,4 +39,4 @@ class TlsPeerPair {
   std::shared_ptr<vantiro::TlsConnection> client_;
 };
 
-}  // namespace connection_test
+}  // namespace testsupport

@@ -1,6 +1,5 @@
-#include "tls_peer_pair.h"
+#include "testsupport/tls_client.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -10,29 +9,36 @@
 #include <stdexcept>
 #include <thread>
 
-namespace connection_test {
+#include "qmos/socket.h"
+#include "testsupport/tls_server.h"
+
+namespace testsupport {
+
+std::shared_ptr<vantiro::TlsConnection> ConnectTo(std::uint16_t port) {
+  qmos::IgnoreBrokenPipeSignal();
+  SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+  qmos::Socket socket;
+  std::string error;
+  qmos::Ipv4Address loopback;
+  loopback.value = INADDR_LOOPBACK;
+  std::shared_ptr<vantiro::TlsConnection> connection;
+  if (socket.Connect(loopback, port, 10000, {}, error) == qmos::ConnectStatus::Connected) {
+    vantiro::TlsOpenFailure failure;
+    connection = vantiro::TlsConnection::Open(ctx, std::move(socket), 10000, {}, failure);
+  }
+  SSL_CTX_free(ctx);  // the connection keeps its own reference
+  return connection;
+}
 
 TlsPeerPair::TlsPeerPair(const TestPki& pki) {
-  SSL_CTX* serverCtx = SSL_CTX_new(TLS_server_method());
+  SSL_CTX* serverCtx = MakeServerContext(pki);
   serverCtx_ = serverCtx;
-  if (serverCtx == nullptr ||
-      SSL_CTX_use_certificate_file(serverCtx, pki.certFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
-      SSL_CTX_use_PrivateKey_file(serverCtx, pki.keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
-    throw std::runtime_error("cannot make the server context");
-  }
-  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-      ::listen(listener, 1) != 0 || ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    throw std::runtime_error("cannot listen on 127.0.0.1");
-  }
+  std::uint16_t port = 0;
+  const int listener = ListenOnLoopback(port);
   qmos::Socket socket;
   std::string error;
   const qmos::ConnectStatus connected =
-      socket.Connect(qmos::Ipv4Address{0x7F000001}, ntohs(address.sin_port), 5000, {}, error);
+      socket.Connect(qmos::Ipv4Address{0x7F000001}, port, 5000, {}, error);
   serverFd_ = connected == qmos::ConnectStatus::Connected ? ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
   ::close(listener);
   if (serverFd_ < 0) throw std::runtime_error("cannot connect over loopback: " + error);
@@ -69,4 +75,4 @@ void TlsPeerPair::Close() {
   serverFd_ = -1;
 }
 
-}  // namespace connection_test
+}  // namespace testsupport

@@ -1,4 +1,4 @@
-#include "tls_test_client.h"
+#include "testsupport/tls_test_client.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -15,7 +15,7 @@
 #include "frame.h"
 #include "packet.h"
 
-namespace muxsim_test {
+namespace testsupport {
 
 TlsTestClient::~TlsTestClient() {
     if (ssl_) SSL_free(ssl_);
@@ -153,7 +153,7 @@ std::optional<Fields> TlsTestClient::ReadPacket(std::chrono::milliseconds timeou
     if (prefix.size() < vantiro::kFramePrefixSize) return std::nullopt;
     const auto length = vantiro::ParseFramePrefix(prefix);
     if (!length) {
-        ADD_FAILURE() << "bad frame prefix from muxsim";
+        ADD_FAILURE() << "bad frame prefix from the server";
         return std::nullopt;
     }
     const std::string body = ReadExactly(*length, timeout);
@@ -176,21 +176,4 @@ void TlsTestClient::DropTcp() {
     fd_ = -1;
 }
 
-Fields ParseFields(const std::string& text) {
-    Fields fields;
-    PACKET packet = PH_create(text.data(), static_cast<int>(text.size()));
-    int count = 0;
-    const char** names = PH_fields(packet, &count);
-    for (int i = 0; i < count; ++i) fields.emplace_back(names[i], PH_valueOf(packet, names[i]));
-    PH_destroy(packet);
-    return fields;
-}
-
-std::optional<std::string> Value(const Fields& fields, const std::string& name) {
-    for (const auto& [n, v] : fields) {
-        if (n == name) return v;
-    }
-    return std::nullopt;
-}
-
-}  // namespace muxsim_test
+}  // namespace testsupport

@@ -54,9 +54,11 @@ class BenchHost final : public quillmere::IQMViewerBase {
     const std::string name = qmos::BstrToUtf8(queue);
     if (name == "service_lookup_request") lookups_.fetch_add(1);
     if (name == "mc_activity") {
+      const Clock::time_point now = Clock::now();
       {
         std::lock_guard<std::mutex> lock(mutex_);
         ++activities_;
+        lastActivity_ = now;
       }
       activity_.notify_all();
     }
@@ -86,6 +88,10 @@ class BenchHost final : public quillmere::IQMViewerBase {
     std::lock_guard<std::mutex> lock(mutex_);
     return activities_;
   }
+  Clock::time_point LastActivity() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastActivity_;
+  }
   bool WaitActivities(std::uint64_t count) {
     std::unique_lock<std::mutex> lock(mutex_);
     return activity_.wait_for(lock, std::chrono::seconds(30), [&] { return activities_ >= count; });
@@ -101,6 +107,7 @@ class BenchHost final : public quillmere::IQMViewerBase {
   std::atomic<int> lookups_{0};
   std::condition_variable activity_;
   std::uint64_t activities_ = 0;
+  Clock::time_point lastActivity_{};
 };
 
 namespace {
@@ -160,6 +167,7 @@ bool PluginSession::Publish(const std::string& queue, const std::string& data) {
 }
 
 bool PluginSession::WaitActivities(std::uint64_t count) { return host_->WaitActivities(count); }
+Clock::time_point PluginSession::LastActivity() const { return host_->LastActivity(); }
 std::uint64_t PluginSession::Activities() const { return host_->Activities(); }
 
 bool PluginSession::NothingOutstanding() { return vantiro::SentPacketIds().empty(); }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "quillmere/qm_viewer.h"
+#include "tls_echo_peer.h"  // Clock
 
 namespace bench {
 
@@ -30,6 +31,9 @@ class PluginSession {
   // false after 30 s.
   bool WaitActivities(std::uint64_t count);
   std::uint64_t Activities() const;
+  // When the last "mc_activity" publication reached the client (on the relaying
+  // thread, before any waiting thread is woken).
+  Clock::time_point LastActivity() const;
   // Whether the sent-packet table is empty (every answer has been removed).
   static bool NothingOutstanding();
 

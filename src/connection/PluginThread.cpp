@@ -126,6 +126,26 @@ void PluginThread::KeepAlive() {
 }
 
 void PluginThread::Execute() {
+  // Whatever happens in the passes, the end below runs: a supervisor that vanished
+  // without it would stay recorded, and no restart could replace it.
+  try {
+    RunPasses();
+  } catch (...) {
+    Trace("PluginThread::Execute(): Unexpected error, ending the thread");
+  }
+
+  Trace("PluginThread::Execute(): Starting thread termination");
+  StopWorkersAtEnd();
+  if (connected_ && !State().PluginTerminating) Disconnect();
+  if (!State().PluginTerminating) {
+    Trace("PluginThread::Execute(): Disconnected from the multiplexor, thread exiting");
+  }
+  ReleaseTlsThreadState();
+  // The last two acts: whoever waits for our end may now let the plug-in go.
+  State().EndPluginThread(this);
+}
+
+void PluginThread::RunPasses() {
   const int threadId = static_cast<int>(ThreadID());
   while (!Terminated() && retryConnection_ && !State().PluginTerminating) {
     const std::shared_ptr<qmos::Event> addressEvent = State().MultiplexorAddressEvent();
@@ -164,6 +184,7 @@ void PluginThread::Execute() {
       }
       continue;
     }
+    dropReported_ = false;
     connected_ = true;
 
     StartWorkers();
@@ -178,16 +199,6 @@ void PluginThread::Execute() {
                     : "PluginThread::Execute(): The connection is down.  Will NOT reestablish");
     if (retryConnection_ && !Terminated()) Pause();
   }
-
-  Trace("PluginThread::Execute(): Starting thread termination");
-  StopWorkersAtEnd();
-  if (connected_ && !State().PluginTerminating) Disconnect();
-  if (!State().PluginTerminating) {
-    Trace("PluginThread::Execute(): Disconnected from the multiplexor, thread exiting");
-  }
-  ReleaseTlsThreadState();
-  // The last two acts: whoever waits for our end may now let the plug-in go.
-  State().EndPluginThread(this);
 }
 
 // ---------------------------------------------------------------------------
@@ -198,9 +209,22 @@ void PluginThread::multiplexorConnectionDown(int reason) {
   if (Terminated()) return;
   PublishToHost(kLoggedOutQueue, "");
   if (reason != 1) ForgetReader();  // a reader that found the end ends by itself
-  if (!HasWriter()) return;
+  if (!HasWriter()) {
+    // Without a writer there is nothing to stop, but a connection still marked up
+    // (its writer gone without a report) would never be made again.
+    if (connected_) RetryConnection();
+    return;
+  }
   if (reason != 2) ForgetWriter();  // a writer that failed ends by itself
   RetryConnection();
+}
+
+void PluginThread::WorkerFoundConnectionDown(int reason) {
+  if (dropReported_.exchange(true)) {
+    Trace("PluginThread::multiplexorConnectionDown(): Drop already reported");
+    return;
+  }
+  multiplexorConnectionDown(reason);
 }
 
 void PluginThread::RetryConnection() {
@@ -219,7 +243,9 @@ void PluginThread::RetryConnection() {
   ClearSentPackets();
   State().LoginAuthenticated = false;
   connected_ = false;
-  aborting_ = false;
+  // aborting_ was false at the start (or we returned above). It is not cleared here:
+  // an abort that came meanwhile would be forgotten, and its own publication handed
+  // back by the client would abort again.
   retryConnection_ = true;
 }
 
@@ -231,6 +257,7 @@ void PluginThread::AbortConnection() {
     Terminate();
     return;
   }
+  State().NoteOwnAbortPublished();  // before the client can hand it back
   PublishToHost(kLoggedOutQueue, "reason:abort\n");
   State().LoginAuthenticated = false;
   retryConnection_ = false;

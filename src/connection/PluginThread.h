@@ -56,6 +56,9 @@ class PluginThread : public qmos::TThread {
 
   // reason 1: the reader found the connection closed; 2: any other cause.
   void multiplexorConnectionDown(int reason);
+  // The writer or the reader found the connection down: reported once per connection
+  // (both may find the same drop at the same moment), then multiplexorConnectionDown.
+  void WorkerFoundConnectionDown(int reason);
   void AbortConnection();
   void RetryConnection();
 
@@ -124,6 +127,8 @@ class PluginThread : public qmos::TThread {
 
  protected:
   void Execute() override;
+  // The passes of lookup, connect, login and keep-alive, until told to end.
+  void RunPasses();
   // Wakes the one-second sleeps of the keep-alive loop and the pause.
   void TerminatedSet() override;
 
@@ -179,6 +184,7 @@ class PluginThread : public qmos::TThread {
 
   std::atomic<std::uint16_t> port_{0};
   std::atomic<bool> connected_{false};
+  std::atomic<bool> dropReported_{false};  // this connection's drop has been reported
   std::atomic<bool> retryConnection_{true};
   std::atomic<bool> aborting_{false};
 

@@ -2,6 +2,7 @@
 // (found by id in the sent-packet table) and commands from the multiplexor.
 #include "connection/ReadThread.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -34,6 +35,8 @@ constexpr std::int64_t kReadinessWaitMs = 1000;
 constexpr std::uint32_t kNoReadDeadlineMs = std::numeric_limits<std::uint32_t>::max();
 // Room allocated beyond the body.
 constexpr std::size_t kBodySlack = 128;
+// How much of a received body its trace line shows.
+constexpr std::size_t kMaxTracedBody = 65536;
 
 constexpr const char* kLoginFailedQueue = "mc_login_failed";
 constexpr const char* kLoggedInQueue = "mc_logged_in";
@@ -150,9 +153,12 @@ ReadThread::FrameRead ReadThread::ReadFrame(std::unique_ptr<char[]>& body) {
   }
   if (!connection_->ReadExact(buffer.get(), *length, kNoReadDeadlineMs, stop)) return FrameRead::Failed;
   buffer[*length] = '\0';
-  // The body is traced as text, blanked: no password reaches the trace log.
+  // The body is traced as text, blanked: no password reaches the trace log. A huge
+  // body is traced by its beginning only, so that one frame cannot hold every thread
+  // that traces while it is written.
   if (TraceEnabled()) {
-    Trace("ReadThread::Execute(): Received [%s] bytes", BlankPassword(buffer.get()).c_str());
+    const std::string_view text(buffer.get(), std::min(*length, kMaxTracedBody));
+    Trace("ReadThread::Execute(): Received [%s] bytes", WithoutPassword(text).c_str());
   }
   body = std::move(buffer);
   return FrameRead::Frame;
@@ -161,7 +167,7 @@ ReadThread::FrameRead ReadThread::ReadFrame(std::unique_ptr<char[]>& body) {
 void ReadThread::ReadFailed() {
   if (Terminated()) return;  // told to end: the failed read is the shut-down socket
   Trace("ReadThread::Execute(): Socket seems to be closed.  Exiting thread");
-  if (const std::shared_ptr<PluginThread> supervisor = Supervisor()) supervisor->multiplexorConnectionDown(1);
+  if (const std::shared_ptr<PluginThread> supervisor = Supervisor()) supervisor->WorkerFoundConnectionDown(1);
 }
 
 // ---------------------------------------------------------------------------

@@ -126,6 +126,10 @@ bool WriteThread::WritePacket(PACKET packet) {
     Trace("WriteThread::Execute(): Packet of %d bytes too long for a frame, not written", length);
     PH_destroy(packet);
     return true;
+  } catch (...) {
+    Trace("WriteThread::Execute(): No memory to frame a packet of %d bytes, not written", length);
+    PH_destroy(packet);
+    return true;
   }
 
   if (TraceEnabled()) {
@@ -178,14 +182,18 @@ void WriteThread::EndAfterFailedWrite(PACKET packet, int rc) {
   try {
     if (!Terminated()) {
       if (const std::shared_ptr<PluginThread> owner = supervisor_.lock())
-        owner->multiplexorConnectionDown(2);
+        owner->WorkerFoundConnectionDown(2);
     }
   } catch (...) {
     Trace("WriteThread::Excute():Unexpected error when terminating thread..");
   }
   // The packet is ours whatever happened: destroyed also when the flag is set.
   PH_destroy(packet);
-  if (const std::shared_ptr<SentPacketTable> sent = State().SentPackets()) {
+  // A writer told to end belongs to a connection already given up, whose records the
+  // supervisor cleared; the table may by now hold the next connection's.
+  if (Terminated()) {
+    Trace("WriteThread::Execute(): Told to end: the sent packets are left alone");
+  } else if (const std::shared_ptr<SentPacketTable> sent = State().SentPackets()) {
     qmos::CriticalSectionGuard guard(sent->lock);
     ClearSentPackets();  // takes the (re-entrant) lock again
   }
@@ -199,20 +207,23 @@ void WriteThread::EndAfterFailedWrite(PACKET packet, int rc) {
 std::string BlankPassword(const std::string& text, bool* blanked) {
   Trace("WriteThread::BlankPassword(): Blanking Password");
   bool found = false;
-  std::string result = text;
-  if (!text.empty()) {
-    const std::size_t key = result.find("password:");
-    if (key != std::string::npos) {
-      const std::size_t colon = result.find(':', key);  // the key's own colon
-      const std::size_t after = colon + 1;
-      found = true;
-      if (after < result.size()) {
-        result.resize(after);
-        result.push_back('\n');
-      }
+  std::string result = WithoutPassword(text, &found);
+  if (found) Trace("WriteThread::BlankPassword(): Blanked Password");
+  if (blanked != nullptr) *blanked = found;
+  return result;
+}
+
+std::string WithoutPassword(std::string_view text, bool* blanked) {
+  std::string result(text);
+  const std::size_t key = result.find("password:");
+  const bool found = key != std::string::npos;
+  if (found) {
+    const std::size_t after = key + 9;  // just past the key's own colon
+    if (after < result.size()) {
+      result.resize(after);
+      result.push_back('\n');
     }
   }
-  if (found) Trace("WriteThread::BlankPassword(): Blanked Password");
   if (blanked != nullptr) *blanked = found;
   return result;
 }

@@ -13,6 +13,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "connection/sent_packets.h"
 #include "packet.h"
@@ -74,5 +75,7 @@ class WriteThread : public qmos::TThread {
 // replaced by one line feed. *blanked (when given) tells whether "password:" was
 // found; an empty text is never blanked.
 std::string BlankPassword(const std::string& text, bool* blanked = nullptr);
+// The same blanking without trace lines of its own.
+std::string WithoutPassword(std::string_view text, bool* blanked = nullptr);
 
 }  // namespace vantiro

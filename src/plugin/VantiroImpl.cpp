@@ -261,6 +261,7 @@ void TVantiroImpl::InitializeSteps(IQMViewerBase* callback) {
   // 6. Fresh run state.
   state.PluginTerminating = false;
   state.SetPluginThread(nullptr);
+  state.ForgetOwnAborts();
   ValidatePasswordThread.reset();
   reLoginThread.reset();
   lastValidationPort = 0;
@@ -568,6 +569,15 @@ void TVantiroImpl::RestartRequested() {
 
 void TVantiroImpl::AbortRequested() {
   ProcessState& state = State();
+  // A supervisor's own abort that the client hands back after a restart has already
+  // started its successor is not meant for the successor (nor for UserAborted).
+  if (state.TakeOwnAbortHandedBack()) {
+    const std::shared_ptr<PluginThread> current = state.GetPluginThread();
+    if (current && !current->Ending()) {
+      Trace("VantiroImpl::Publish() An earlier connection's own abort came back, ignored");
+      return;
+    }
+  }
   state.UserAborted = true;
   if (ValidatePasswordThread) {
     ValidatePasswordThread->Terminate();

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "hashtable.h"
+#include "qmos/clock.h"
 
 namespace vantiro {
 
@@ -48,10 +49,35 @@ void ProcessState::ClearPluginThread(const PluginThread* thread) {
 
 void ProcessState::EndPluginThread(const PluginThread* thread) {
   std::shared_ptr<PluginThread> previous;  // released after the lock: may be the last reference
+  std::shared_ptr<qmos::Event> ended;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (pluginThread_.get() != thread) return;
+    ended = pluginThreadTerminatedEvent_;
+    previous.swap(pluginThread_);
+  }
+  if (ended) ended->Set();
+}
+
+void ProcessState::NoteOwnAbortPublished() {
+  const std::int64_t now = qmos::MonotonicMs();
   std::lock_guard<std::mutex> guard(mutex_);
-  if (pluginThread_.get() != thread) return;
-  if (pluginThreadTerminatedEvent_) pluginThreadTerminatedEvent_->Set();
-  previous.swap(pluginThread_);
+  while (!ownAborts_.empty() && now - ownAborts_.front() > kOwnAbortWindowMs) ownAborts_.pop_front();
+  ownAborts_.push_back(now);
+}
+
+void ProcessState::ForgetOwnAborts() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  ownAborts_.clear();
+}
+
+bool ProcessState::TakeOwnAbortHandedBack() {
+  const std::int64_t now = qmos::MonotonicMs();
+  std::lock_guard<std::mutex> guard(mutex_);
+  while (!ownAborts_.empty() && now - ownAborts_.front() > kOwnAbortWindowMs) ownAborts_.pop_front();
+  if (ownAborts_.empty()) return false;
+  ownAborts_.pop_front();
+  return true;
 }
 
 std::string ProcessState::PreferencesPath() const {

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -60,6 +61,15 @@ class ProcessState {
   // a restart has already replaced does neither: the plug-in waits for its successor.
   void EndPluginThread(const PluginThread* thread);
 
+  // The supervisors' own "reason:abort" publications, which the client hands back to
+  // the plug-in as abort requests: noted when published, taken (oldest first) when one
+  // comes back. Each counts for kOwnAbortWindowMs, in case the client never hands it
+  // back.
+  static constexpr std::int64_t kOwnAbortWindowMs = 10000;
+  void NoteOwnAbortPublished();
+  bool TakeOwnAbortHandedBack();
+  void ForgetOwnAborts();  // a new Initialize: none of them is handed back any more
+
   std::string PreferencesPath() const;            // at most 511 characters
   void SetPreferencesPath(std::string path);
 
@@ -81,6 +91,7 @@ class ProcessState {
   std::shared_ptr<qmos::Event> multiplexorAddressEvent_;
   std::shared_ptr<qmos::Event> pluginThreadTerminatedEvent_;
   std::shared_ptr<qmos::Event> somethingToWriteEvent_;
+  std::deque<std::int64_t> ownAborts_;  // when each was published (monotonic ms)
 };
 
 // The one instance of the process.

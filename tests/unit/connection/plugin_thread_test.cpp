@@ -152,6 +152,15 @@ TEST_F(SupervisorTest, ConnectionDownPublishesLoggedOutOnceAndNothingOnceTermina
   EXPECT_EQ(host_.Count("mc_logged_out"), 1);
 }
 
+TEST_F(SupervisorTest, ADropFoundByBothWorkersIsReportedOnce) {
+  Start();
+  thread_->WorkerFoundConnectionDown(1);  // the reader
+  thread_->WorkerFoundConnectionDown(2);  // the writer, at the same moment
+  EXPECT_EQ(host_.Count("mc_logged_out", &kEmpty), 1);
+  EXPECT_TRUE(Traced("PluginThread::multiplexorConnectionDown(): Drop already reported"));
+  EXPECT_GE(TerminateLikePlugin(), 0);
+}
+
 TEST_F(SupervisorTest, HostAccessConvertsTextsAndReadsFailuresAsEmpty) {
   vantiro::PluginThread supervisor(&host_);  // never started
   host_.SetData("mc_profile", "4711 \xC3\xA9");

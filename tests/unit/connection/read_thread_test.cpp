@@ -406,6 +406,12 @@ TEST_F(ReaderTest, ReceivedFramesAreTracedWithoutThePassword) {
   EXPECT_TRUE(Traced("ReadThread::Execute(): Receiving a packet of [43] bytes"));
   EXPECT_TRUE(Traced("ReadThread::Execute(): Received [command:activity\nx:1\npassword:\n] bytes"));
   EXPECT_EQ(TraceText().find("98765432"), std::string::npos);
+  EXPECT_FALSE(Traced("WriteThread::BlankPassword()"));  // the writer's lines are the writer's
+
+  // A large body: its beginning only.
+  Send("command:activity\nbig:" + std::string(100000, 'b') + "\n");
+  ASSERT_TRUE(WaitUntil([&] { return host_.Count("mc_activity") == 2; }));
+  EXPECT_TRUE(Traced("ReadThread::Execute(): Received [command:activity\nbig:" + std::string(65536 - 21, 'b') + "] bytes"));
 }
 
 TEST_F(ReaderTest, TerminateEndsTheReaderQuietlyAndASecondCloseIsSilent) {

@@ -287,5 +287,32 @@ TEST_F(PluginTest, OwnPublicationsHandedBackDoNotFeedThemselves) {
   EXPECT_EQ(host.Count("mc_logged_out", "reason:abort\n"), 1);  // nothing left to abort
 }
 
+TEST_F(PluginTest, AnAbortHandedBackAfterARestartLeavesTheSuccessorRunning) {
+  EchoingHost host;
+  auto plugin = qmos::ComPtr<quillmere::IQMViewerPlugin>::Attach(
+      static_cast<quillmere::IQMViewerPlugin*>(new vantiro::TVantiroImpl()));
+  ASSERT_EQ(plugin->Initialize(&host), qmos::S_OK);
+
+  // The client asks for an abort and at once for a restart; the supervisor's own
+  // "reason:abort" reaches the plug-in only after the restart.
+  EXPECT_EQ(PublishTo(plugin.Get(), "mc_logged_out", "reason:abort\n"), qmos::S_OK);
+  EXPECT_EQ(PublishTo(plugin.Get(), "mc_logged_out", "reason:restart\n"), qmos::S_OK);
+  const std::shared_ptr<vantiro::PluginThread> successor = State().GetPluginThread();
+  ASSERT_TRUE(successor);
+  EXPECT_EQ(host.Deliver(plugin.Get()), 1);
+  EXPECT_FALSE(successor->Ending());
+  EXPECT_FALSE(State().UserAborted);
+  EXPECT_EQ(State().GetPluginThread(), successor);
+  EXPECT_EQ(host.Count("mc_logged_out", "reason:abort\n"), 1);
+
+  // The client's own abort later still ends the successor, once.
+  EXPECT_EQ(PublishTo(plugin.Get(), "mc_logged_out", "reason:abort\n"), qmos::S_OK);
+  EXPECT_TRUE(successor->Ending());
+  EXPECT_TRUE(State().UserAborted);
+  for (int round = 0; round < 5; ++round) host.Deliver(plugin.Get());
+  EXPECT_EQ(host.Count("mc_logged_out", "reason:abort\n"), 2);
+  EXPECT_EQ(plugin->Terminate(), qmos::S_OK);
+}
+
 }  // namespace
 }  // namespace plugin_test

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "plugin/VantiroImpl.h"
@@ -65,10 +66,11 @@ class DispatchTest : public PluginTest {
     return PublishTo(plugin_.Get(), queue, data);
   }
 
-  int Published(const std::string& queue, const std::string& data) const {
+  // Publications on queue (with data, when given).
+  int Published(const std::string& queue, const std::optional<std::string>& data = std::nullopt) const {
     int count = 0;
     for (const Publication& p : host_.Publications())
-      if (p.queue == queue && p.data == data) ++count;
+      if (p.queue == queue && (!data || p.data == *data)) ++count;
     return count;
   }
 

@@ -126,11 +126,7 @@ TEST_F(DispatchTest, ARestartRetriesTheConnectionAndAlwaysTracesIt) {
   EXPECT_EQ(Published("mc_logged_out", ""), 1);
   EXPECT_TRUE(TraceHas(kRestartLine));  // with tracing off
   // The supervisor starts over with a new lookup; answered, it logs in again.
-  ASSERT_TRUE(WaitUntil([&] {
-    int lookups = 0;
-    for (const Publication& p : host_.Publications()) lookups += p.queue == "service_lookup_request";
-    return lookups >= 2;
-  }));
+  ASSERT_TRUE(WaitUntil([&] { return Published("service_lookup_request") >= 2; }));
   ASSERT_EQ(Publish("service_lookup_response", MultiplexorAnswer(peer_->Port())), qmos::S_OK);
   ASSERT_TRUE(peer_->WaitForCount("hello", 2));
   EXPECT_EQ(peer_->Frames("hello").back().connection, 2);
@@ -183,11 +179,7 @@ TEST_F(DispatchTest, ARestartWhileTheAbortedSupervisorEndsStartsItsSuccessor) {
   // The first ends without taking its successor's place with it.
   ASSERT_TRUE(WaitUntil([&] { return first.expired(); }));
   EXPECT_EQ(State().GetPluginThread(), second);
-  ASSERT_TRUE(WaitUntil([&] {
-    int lookups = 0;
-    for (const Publication& p : host_.Publications()) lookups += p.queue == "service_lookup_request";
-    return lookups >= 2;
-  }));
+  ASSERT_TRUE(WaitUntil([&] { return Published("service_lookup_request") >= 2; }));
   ASSERT_EQ(Publish("service_lookup_response", MultiplexorAnswer(peer_->Port())), qmos::S_OK);
   ASSERT_TRUE(peer_->WaitForCount("hello", 2));
   EXPECT_EQ(peer_->Frames("hello").back().connection, 2);
@@ -261,11 +253,18 @@ class EchoingHost final : public quillmere::IQMViewerBase {
   std::vector<std::string> subscribed_;
 };
 
-TEST_F(PluginTest, OwnPublicationsHandedBackDoNotFeedThemselves) {
-  EchoingHost host;
+// A plug-in object initialized for the client; null when Initialize failed.
+qmos::ComPtr<quillmere::IQMViewerPlugin> InitializedFor(EchoingHost& host) {
   auto plugin = qmos::ComPtr<quillmere::IQMViewerPlugin>::Attach(
       static_cast<quillmere::IQMViewerPlugin*>(new vantiro::TVantiroImpl()));
-  ASSERT_EQ(plugin->Initialize(&host), qmos::S_OK);
+  if (plugin->Initialize(&host) != qmos::S_OK) plugin.Reset();
+  return plugin;
+}
+
+TEST_F(PluginTest, OwnPublicationsHandedBackDoNotFeedThemselves) {
+  EchoingHost host;
+  const auto plugin = InitializedFor(host);
+  ASSERT_TRUE(plugin);
 
   // A restart: the supervisor's "mc_logged_out" with empty data comes back and is
   // no restart request.
@@ -289,9 +288,8 @@ TEST_F(PluginTest, OwnPublicationsHandedBackDoNotFeedThemselves) {
 
 TEST_F(PluginTest, AnAbortHandedBackAfterARestartLeavesTheSuccessorRunning) {
   EchoingHost host;
-  auto plugin = qmos::ComPtr<quillmere::IQMViewerPlugin>::Attach(
-      static_cast<quillmere::IQMViewerPlugin*>(new vantiro::TVantiroImpl()));
-  ASSERT_EQ(plugin->Initialize(&host), qmos::S_OK);
+  const auto plugin = InitializedFor(host);
+  ASSERT_TRUE(plugin);
 
   // The client asks for an abort and at once for a restart; the supervisor's own
   // "reason:abort" reaches the plug-in only after the restart.

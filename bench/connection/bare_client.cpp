@@ -11,21 +11,9 @@
 #include <stdexcept>
 #include <vector>
 
+#include "tls_echo_peer.h"  // ReadAll
+
 namespace bench {
-
-namespace {
-
-bool ReadAll(SSL* ssl, char* data, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    const int n = SSL_read(ssl, data + done, static_cast<int>(size - done));
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-}  // namespace
 
 BareClient::BareClient(std::uint16_t port) {
   ctx_ = SSL_CTX_new(TLS_client_method());

@@ -16,6 +16,7 @@
 #include "qmos/bstr.h"
 #include "qmos/registry.h"
 #include "qmos/thread.h"
+#include "testsupport/quiet_host.h"
 
 namespace bench {
 
@@ -24,32 +25,8 @@ using qmos::HRESULT;
 
 // The client's callback: settings in a map, publications counted by queue. Host
 // calls the plug-in makes here are cheap, so they weigh nothing in the measurements.
-class BenchHost final : public quillmere::IQMViewerBase {
+class BenchHost final : public testsupport::QuietHost {
  public:
-  HRESULT QueryInterface(qmos::REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return qmos::E_POINTER;
-    if (riid == qmos::IID_IUnknown || riid == quillmere::IID_IQMViewerBase) {
-      *ppv = static_cast<quillmere::IQMViewerBase*>(this);
-      return qmos::S_OK;
-    }
-    *ppv = nullptr;
-    return qmos::E_NOINTERFACE;
-  }
-  qmos::ULONG AddRef() override { return 2; }  // owned by the session, not counted
-  qmos::ULONG Release() override { return 1; }
-
-  HRESULT NumMsgs(qmos::LONG, qmos::LONG, qmos::LONG, qmos::LONG, qmos::LONG, qmos::LONG) override {
-    return qmos::S_OK;
-  }
-  HRESULT SetStatusBarText(BSTR) override { return qmos::S_OK; }
-  HRESULT Alert(BSTR) override { return qmos::S_OK; }
-  HRESULT SetVisibleStatus(qmos::SHORT) override { return qmos::S_OK; }
-  HRESULT MenuEnableDisable(qmos::SHORT, qmos::SHORT) override { return qmos::S_OK; }
-  HRESULT MenuCheck(qmos::SHORT, qmos::SHORT) override { return qmos::S_OK; }
-  HRESULT SetInfoAvailable() override { return qmos::S_OK; }
-  HRESULT ClearInfoAvailable() override { return qmos::S_OK; }
-  HRESULT ClearAllInfoAvailable() override { return qmos::S_OK; }
-
   HRESULT Publish(BSTR queue, BSTR) override {
     const std::string name = qmos::BstrToUtf8(queue);
     if (name == "service_lookup_request") lookups_.fetch_add(1);
@@ -64,7 +41,6 @@ class BenchHost final : public quillmere::IQMViewerBase {
     }
     return qmos::S_OK;
   }
-  HRESULT Subscribe(BSTR) override { return qmos::S_OK; }
   HRESULT PutData(BSTR key, BSTR data) override {
     std::lock_guard<std::mutex> lock(mutex_);
     settings_[qmos::BstrToUtf8(key)] = qmos::BstrToUtf8(data);

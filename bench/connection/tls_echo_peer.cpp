@@ -40,16 +40,6 @@ void UseThrowAwayCertificate(SSL_CTX* ctx) {
   EVP_PKEY_free(key);
 }
 
-bool ReadAll(SSL* ssl, char* data, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    const int n = SSL_read(ssl, data + done, static_cast<int>(size - done));
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // The value of "name:" at the start of a line of text, or empty.
 std::string FieldOf(const std::string& text, const std::string& name) {
   const std::string key = name + ":";
@@ -179,6 +169,16 @@ void TlsEchoPeer::Serve(int fd) {
   for (int& c : clients_)
     if (c == fd) c = -1;
   close(fd);
+}
+
+bool ReadAll(SSL* ssl, char* data, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const int n = SSL_read(ssl, data + done, static_cast<int>(size - done));
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
 }
 
 }  // namespace bench

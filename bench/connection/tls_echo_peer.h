@@ -15,6 +15,7 @@
 #include <vector>
 
 struct ssl_ctx_st;
+struct ssl_st;
 
 namespace bench {
 
@@ -63,5 +64,8 @@ class TlsEchoPeer {
   std::vector<std::thread> threads_;
   std::thread acceptor_;
 };
+
+// Reads exactly size bytes (blocking); false on the end of the stream or an error.
+bool ReadAll(ssl_st* ssl, char* data, std::size_t size);
 
 }  // namespace bench

@@ -9,20 +9,19 @@
 #include <climits>
 #include <utility>
 
+#include "qmos/clock.h"
+
 namespace vantiro {
 
 namespace {
+
+using qmos::MsLeft;
 
 // The longest single wait inside an operation: how soon a stop request or a
 // shutdown is noticed by a thread that waits for the socket.
 constexpr std::int64_t kStepMs = 100;
 
 using Clock = std::chrono::steady_clock;
-
-std::int64_t MsLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return std::max<std::int64_t>(0, left.count());
-}
 
 std::uint32_t NextStep(Clock::time_point deadline) {
   return static_cast<std::uint32_t>(std::min(MsLeft(deadline), kStepMs));

@@ -35,15 +35,6 @@ const char* StateName(ClientSession::State state) {
     return "?";
 }
 
-std::string TakeSslError() {
-    const unsigned long code = ERR_get_error();
-    ERR_clear_error();
-    if (code == 0) return "unknown error";
-    char buffer[256];
-    ERR_error_string_n(code, buffer, sizeof buffer);
-    return buffer;
-}
-
 Json FieldsObject(const FieldList& fields) {
     Json object = Json::object();
     for (const auto& [name, value] : fields) object[name] = value;
@@ -504,6 +495,15 @@ void ClientSession::Finish(const std::string& why) {
     Json ev = Base();
     ev["why"] = why;
     context_.events.Write("closed", ev);
+}
+
+std::string TakeSslError() {
+    const unsigned long code = ERR_get_error();
+    ERR_clear_error();
+    if (code == 0) return "unknown error";
+    char buffer[256];
+    ERR_error_string_n(code, buffer, sizeof buffer);
+    return buffer;
 }
 
 }  // namespace muxsim

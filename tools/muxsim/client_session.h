@@ -131,4 +131,8 @@ private:
     std::chrono::steady_clock::time_point closing_deadline_{};
 };
 
+// The oldest queued OpenSSL error as text ("unknown error" when none); clears the
+// thread's error queue.
+std::string TakeSslError();
+
 }  // namespace muxsim

@@ -18,15 +18,6 @@ namespace muxsim {
 
 namespace {
 
-std::string SslErrorText() {
-    const unsigned long code = ERR_get_error();
-    ERR_clear_error();
-    if (code == 0) return "unknown error";
-    char buffer[256];
-    ERR_error_string_n(code, buffer, sizeof buffer);
-    return buffer;
-}
-
 std::string PeerText(const sockaddr_in& address) {
     char text[INET_ADDRSTRLEN] = "?";
     inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
@@ -46,15 +37,15 @@ TlsServer::~TlsServer() {
 void TlsServer::Start() {
     ERR_clear_error();
     ctx_ = SSL_CTX_new(TLS_server_method());
-    if (!ctx_) throw std::runtime_error("cannot make a TLS context: " + SslErrorText());
+    if (!ctx_) throw std::runtime_error("cannot make a TLS context: " + TakeSslError());
     SSL_CTX_set_min_proto_version(ctx_, TLS1_2_VERSION);
     if (SSL_CTX_use_certificate_chain_file(ctx_, config_.cert_file.c_str()) != 1) {
         throw std::runtime_error("cannot load certificate " + config_.cert_file + ": " +
-                                 SslErrorText());
+                                 TakeSslError());
     }
     if (SSL_CTX_use_PrivateKey_file(ctx_, config_.key_file.c_str(), SSL_FILETYPE_PEM) != 1 ||
         SSL_CTX_check_private_key(ctx_) != 1) {
-        throw std::runtime_error("cannot load key " + config_.key_file + ": " + SslErrorText());
+        throw std::runtime_error("cannot load key " + config_.key_file + ": " + TakeSslError());
     }
 
     addrinfo hints{};

@@ -56,4 +56,10 @@ std::int64_t MonotonicMs() {
 
 std::uint32_t TickCount() { return static_cast<std::uint32_t>(MonotonicMs()); }
 
+std::int64_t MsLeft(std::chrono::steady_clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return left.count() > 0 ? left.count() : 0;
+}
+
 }  // namespace qmos

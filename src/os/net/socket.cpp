@@ -13,6 +13,8 @@
 #include <chrono>
 #include <mutex>
 
+#include "qmos/clock.h"
+
 namespace qmos {
 
 namespace {
@@ -21,11 +23,6 @@ namespace {
 constexpr std::int64_t kCancelPollMs = 100;
 
 using Clock = std::chrono::steady_clock;
-
-std::int64_t MsLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return std::max<std::int64_t>(0, left.count());
-}
 
 // poll() on one descriptor, resuming after signals with the time that is left.
 WaitStatus WaitFor(int fd, short events, std::uint32_t ms, std::string* error) {

@@ -11,6 +11,7 @@
 
 #include "connection/PluginThread.h"
 #include "dispatch_fixture.h"
+#include "testsupport/quiet_host.h"
 
 namespace plugin_test {
 namespace {
@@ -188,20 +189,8 @@ TEST_F(DispatchTest, ARestartWhileTheAbortedSupervisorEndsStartsItsSuccessor) {
 // A client that hands every publication on a queue the plug-in subscribed to back
 // to it, on the client's thread (here the test's), as a client routing a plug-in's
 // messages to every subscriber would.
-class EchoingHost final : public quillmere::IQMViewerBase {
+class EchoingHost final : public testsupport::QuietHost {
  public:
-  HRESULT QueryInterface(qmos::REFIID, void** ppv) override {
-    *ppv = nullptr;
-    return qmos::E_NOINTERFACE;
-  }
-  qmos::ULONG AddRef() override { return 2; }
-  qmos::ULONG Release() override { return 1; }
-  HRESULT NumMsgs(qmos::LONG, qmos::LONG, qmos::LONG, qmos::LONG, qmos::LONG, qmos::LONG) override {
-    return qmos::S_OK;
-  }
-  HRESULT SetStatusBarText(BSTR) override { return qmos::S_OK; }
-  HRESULT Alert(BSTR) override { return qmos::S_OK; }
-  HRESULT SetVisibleStatus(qmos::SHORT) override { return qmos::S_OK; }
   HRESULT Publish(BSTR queue, BSTR data) override {
     std::lock_guard<std::mutex> guard(mutex_);
     all_.push_back({qmos::BstrToUtf8(queue), qmos::BstrToUtf8(data)});
@@ -213,17 +202,6 @@ class EchoingHost final : public quillmere::IQMViewerBase {
     subscribed_.push_back(qmos::BstrToUtf8(queue));
     return qmos::S_OK;
   }
-  HRESULT PutData(BSTR, BSTR) override { return qmos::S_OK; }
-  HRESULT GetData(BSTR, BSTR* data) override {
-    *data = nullptr;
-    return qmos::S_FALSE;
-  }
-  HRESULT DeleteData(BSTR) override { return qmos::S_OK; }
-  HRESULT MenuEnableDisable(qmos::SHORT, qmos::SHORT) override { return qmos::S_OK; }
-  HRESULT MenuCheck(qmos::SHORT, qmos::SHORT) override { return qmos::S_OK; }
-  HRESULT SetInfoAvailable() override { return qmos::S_OK; }
-  HRESULT ClearInfoAvailable() override { return qmos::S_OK; }
-  HRESULT ClearAllInfoAvailable() override { return qmos::S_OK; }
 
   // Delivers what was published since the last call; returns how many went back.
   int Deliver(quillmere::IQMViewerPlugin* plugin) {

@@ -2,6 +2,7 @@
 // seconds since 1970) and a monotonic clock for elapsed time.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -36,5 +37,8 @@ std::uint32_t SecondsSince1970();
 std::int64_t MonotonicMs();
 // The same, cut to 32 bits (wraps after 49.7 days; subtract readings as unsigned).
 std::uint32_t TickCount();
+
+// Whole milliseconds from now until deadline; 0 once it has passed.
+std::int64_t MsLeft(std::chrono::steady_clock::time_point deadline);
 
 }  // namespace qmos

@@ -1,5 +1,9 @@
 #include "diag/trace_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <limits>
@@ -31,22 +35,58 @@ std::int32_t PositionOf(std::FILE* file) {
   return static_cast<std::int32_t>(position);
 }
 
+// Opens the existing trace file for reading and writing. A symbolic link at the
+// path is not followed, and anything but a regular file is refused: the file holds
+// call data that must not be written through a link or into a FIFO or device.
+// nullptr with errno set when it cannot be opened (ENOENT: there is none).
+std::FILE* OpenExisting(const std::string& filePath) {
+  // Non-blocking, so that a FIFO at the path cannot hang the open.
+  const int fd = ::open(filePath.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+      ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    errno = EINVAL;
+    return nullptr;
+  }
+  std::FILE* file = ::fdopen(fd, "r+");
+  if (file == nullptr) ::close(fd);
+  return file;
+}
+
+// Creates the trace file, readable and writable by its owner only. nullptr with
+// errno set when it cannot be created (EEXIST: another writer created it first).
+std::FILE* CreateNew(const std::string& filePath) {
+  const int fd = ::open(filePath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) return nullptr;
+  std::FILE* file = ::fdopen(fd, "a+");
+  if (file == nullptr) ::close(fd);
+  return file;
+}
+
 }  // namespace
 
 void WriteTraceFileLine(const std::string& filePath, const qmos::LocalTime& time,
                         std::string_view text, TraceFileState& state) {
   const std::string stamp = FormatTraceStamp(time);
-  std::FILE* file = std::fopen(filePath.c_str(), "r+");
+  std::FILE* file = OpenExisting(filePath);
   if (file == nullptr) {
     if (errno != ENOENT) return;
-    // A new file: the line is its first content.
-    file = std::fopen(filePath.c_str(), "a+");
+    file = CreateNew(filePath);
+    if (file != nullptr) {
+      // A new file: the line is its first content.
+      WriteLine(file, stamp, text);
+      std::fflush(file);
+      state.writePosition = PositionOf(file);
+      std::fclose(file);
+      return;
+    }
+    // Another writer created it in the meantime: it is written as an existing file.
+    if (errno != EEXIST) return;
+    file = OpenExisting(filePath);
     if (file == nullptr) return;
-    WriteLine(file, stamp, text);
-    std::fflush(file);
-    state.writePosition = PositionOf(file);
-    std::fclose(file);
-    return;
   }
 
   if (std::fseek(file, 0, SEEK_END) == 0) {

@@ -61,10 +61,11 @@ std::string NormalisedPath(std::string_view path) {
 std::optional<RegKey> RegKey::Open(RegRoot root, std::string_view path, bool create) {
   const std::optional<ResolvedKey> key = reg::ResolveKey(root, path);
   if (!key) return std::nullopt;
-  if (!create) {
-    if (!WithKey(root, path, [](const RegNode&) {})) return std::nullopt;
-    return RegKey(root, NormalisedPath(path));
-  }
+  // A key that exists is opened through the read path, which needs no write
+  // access to the registry's folder: a registry file deployed read-only stays
+  // readable. Only a missing key is created, under the write lock.
+  if (WithKey(root, path, [](const RegNode&) {})) return RegKey(root, NormalisedPath(path));
+  if (!create) return std::nullopt;
   const bool ok = RegStore::Instance().Write([&](RegTree& tree, bool& changed, std::string& error) {
     if (tree.Find(key->root, key->path) != nullptr) return true;
     changed = true;

@@ -3,10 +3,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -203,6 +209,45 @@ TEST_F(TraceLog, UnwritableFolderDropsTheLine) {
   Reopen();
   vantiro::WriteTrace("kept");
   EXPECT_EQ(LineAt(Content(), 0), "kept");
+}
+
+TEST_F(TraceLog, FileIsPrivateAndOnlyARegularFileIsWritten) {
+  const mode_t oldMask = ::umask(022);
+  StartLog(100000);
+  vantiro::WriteTrace("new");
+  struct stat st {};
+  ASSERT_EQ(::stat(FilePath().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(LineAt(Content(), 0), "new");
+
+  // A link planted at the path, to a file or to where a file would be made: the
+  // line is dropped, nothing is written or created through it.
+  const std::string target = PathOf("elsewhere");
+  for (const bool targetExists : {true, false}) {
+    ::unlink(FilePath().c_str());
+    ::unlink(target.c_str());
+    if (targetExists) testsupport::WriteFile(target, "theirs\n");
+    ASSERT_EQ(::symlink(target.c_str(), FilePath().c_str()), 0);
+    vantiro::WriteTrace("through the link");
+    EXPECT_EQ(testsupport::Exists(target), targetExists) << targetExists;
+    if (targetExists) {
+      EXPECT_EQ(testsupport::ReadFile(target), "theirs\n");
+    }
+    ASSERT_EQ(::lstat(FilePath().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << targetExists;
+  }
+
+  // A FIFO at the path: the write returns at once and puts nothing in it.
+  ::unlink(FilePath().c_str());
+  ASSERT_EQ(::mkfifo(FilePath().c_str(), 0600), 0);
+  const int reader = ::open(FilePath().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  auto done = std::async(std::launch::async, [] { vantiro::WriteTrace("into the fifo"); });
+  EXPECT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  char byte = 0;
+  EXPECT_LE(::read(reader, &byte, 1), 0);
+  ::close(reader);
+  ::umask(oldMask);
 }
 
 TEST_F(TraceLog, LongPathsAreKeptWhole) {

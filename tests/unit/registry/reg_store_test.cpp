@@ -4,8 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "qmos/registry.h"
@@ -135,6 +141,70 @@ TEST(RegStore, ConcurrentProcessesLoseNoWrites) {
     EXPECT_EQ(key->ValueNames().size(), static_cast<std::size_t>(kRounds)) << p;
   }
   EXPECT_EQ(RegKey::Open(RegRoot::LocalMachine, "SOFTWARE\\Race\\T")->ValueNames().size(), 2u * kRounds);
+}
+
+TEST(RegStore, FileInAFolderTheUserCannotWriteStaysReadable) {
+  // A folder of its own under /tmp, so that every folder above it can be entered
+  // by the unprivileged user the reads run as.
+  std::string dir = "/tmp/vantiro-test-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+  const std::string file = dir + "/registry.reg";
+  SetRegistryFile(file);
+  auto key = RegKey::Open(RegRoot::LocalMachine, "SOFTWARE\\Vantiro\\Backend", true);
+  ASSERT_TRUE(key);
+  ASSERT_TRUE(key->WriteString("CAFile", "/etc/vantiro/ca.pem"));
+  ASSERT_TRUE(key->WriteDword("TraceEnabled", 1));
+  // As deployed: the file alone, no lock file beside it, and none can be created.
+  ::unlink((file + ".lock").c_str());
+  const std::string before = testsupport::ReadFile(file);
+  const bool root = ::geteuid() == 0;
+  ASSERT_EQ(::chmod(dir.c_str(), root ? 0755 : 0555), 0);
+
+  // Run in a child process; root drops to nobody there, since root writes anywhere.
+  // The exit code is the number of the first check that failed.
+  const std::vector<std::pair<const char*, std::function<bool()>>> checks = {
+      {"the folder is not writable", [&] { return ::access(dir.c_str(), W_OK) != 0; }},
+      {"an existing key opens with create",
+       [] { return RegKey::Open(RegRoot::LocalMachine, "software\\vantiro\\backend", true).has_value(); }},
+      {"a string reads",
+       [] {
+         std::string text;
+         auto k = RegKey::Open(RegRoot::LocalMachine, "SOFTWARE\\Vantiro\\Backend", true);
+         return k && k->ReadString("CAFile", text) == RegResult::Ok && text == "/etc/vantiro/ca.pem";
+       }},
+      {"a dword reads",
+       [] {
+         std::uint32_t value = 0;
+         auto k = RegKey::Open(RegRoot::LocalMachine, "SOFTWARE\\Vantiro\\Backend", true);
+         return k && k->ReadDword("TraceEnabled", value) == RegResult::Ok && value == 1;
+       }},
+      {"a missing key is not created",
+       [] { return !RegKey::Open(RegRoot::LocalMachine, "SOFTWARE\\Vantiro\\Missing", true); }},
+      {"a write fails",
+       [] {
+         auto k = RegKey::Open(RegRoot::LocalMachine, "SOFTWARE\\Vantiro\\Backend");
+         return k && !k->WriteDword("TraceEnabled", 0);
+       }},
+  };
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (root && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) _exit(100);
+    for (std::size_t i = 0; i < checks.size(); ++i) {
+      if (!checks[i].second()) _exit(static_cast<int>(i) + 1);
+    }
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  const int code = testsupport::ExitStatus(status);
+  EXPECT_EQ(code, 0) << (code >= 1 && code <= static_cast<int>(checks.size()) ? checks[code - 1].first
+                                                                              : "the child did not run");
+  EXPECT_EQ(testsupport::ReadFile(file), before);
+  EXPECT_THAT(regtest::ListFolder(dir), ::testing::ElementsAre("registry.reg"));
+  ::chmod(dir.c_str(), 0700);
+  SetRegistryFile("");
+  std::filesystem::remove_all(dir);
 }
 
 TEST(RegStore, ThreadsShareOneRegistry) {

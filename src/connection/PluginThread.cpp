@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "connection/TlsConnection.h"
+#include "tls/tls_connection.h"
 #include "connection/WriteThread.h"
 #include "diag/trace_log.h"
 #include "plugin/process_state.h"
@@ -140,7 +140,7 @@ void PluginThread::Execute() {
   if (!State().PluginTerminating) {
     Trace("PluginThread::Execute(): Disconnected from the multiplexor, thread exiting");
   }
-  ReleaseTlsThreadState();
+  tls::ReleaseThreadState();
   // The last two acts: whoever waits for our end may now let the plug-in go.
   State().EndPluginThread(this);
 }
@@ -178,10 +178,10 @@ void PluginThread::RunPasses() {
     if (StopRequested()) break;
 
     if (!ConnectToMultiplexor()) {
-      if (lastConnectResult_ == -1) {
-        Pause();
-        if (Terminated()) break;
-      }
+      // Whatever step failed, the next attempt waits for the pause: an address that
+      // does not resolve must not make the supervisor spin.
+      Pause();
+      if (Terminated()) break;
       continue;
     }
     dropReported_ = false;

@@ -19,11 +19,9 @@
 
 #include "qmos/event.h"
 #include "qmos/hresult.h"
+#include "qmos/socket.h"
 #include "qmos/thread.h"
-
-struct bio_st;
-struct ssl_ctx_st;
-struct x509_store_ctx_st;
+#include "tls/tls_context.h"
 
 namespace quillmere {
 struct IQMViewerBase;
@@ -66,6 +64,9 @@ class PluginThread : public qmos::TThread {
   // (waking any thread blocked on it) and drops the supervisor's references to the
   // connection and the TLS context. Callable from any thread.
   void Disconnect();
+  // Shuts the standing connection's socket down without giving anything up, so that
+  // a writer or reader blocked on it wakes at once (the plug-in is terminating).
+  void ShutDownConnection();
 
   // The standing connection, or null: the writer and the reader each keep a
   // reference for as long as they use it.
@@ -121,9 +122,6 @@ class PluginThread : public qmos::TThread {
   bool aborting() const { return aborting_.load(); }
   // Aborting or told to end: this supervisor makes no connection any more.
   bool Ending() const { return aborting_.load() || Terminated(); }
-  // How often this supervisor initialised the TLS library (once, after its first
-  // attempt; diagnostics).
-  int libraryInitCount() const { return libraryInitCount_.load(); }
 
  protected:
   void Execute() override;
@@ -133,16 +131,30 @@ class PluginThread : public qmos::TThread {
   void TerminatedSet() override;
 
  private:
-  // The TLS connection.
-  void GetCACertificate();
-  ssl_ctx_st* initialize_ctx(const std::string& path);
-  static int verify_callback(int preverify_ok, x509_store_ctx_st* store);
+  // The TLS connection (multiplexor_connect.cpp). One attempt runs in four steps,
+  // each of which fills ConnectFailure when it fails; TraceConnectFailure writes the
+  // trace lines of every failure.
+  struct ConnectFailure {
+    // In the order of the attempt: from Connect on, lastConnectResult becomes -1.
+    enum class Step { Registry, Context, Lookup, Socket, Connect, NewConnection, NewBio, Handshake, Unexpected };
+    Step step = Step::Unexpected;
+    int code = 0;      // the resolver's code, errno, or the first OpenSSL error code
+    std::string text;  // OpenSSL's error text, or why the handshake stopped
+  };
+  // Reads "CACertificate"; false when the registry itself cannot be read.
+  bool GetCACertificate();
+  // The client context for the trust file; null when a named file cannot be used.
+  tls::Context initialize_ctx(const std::string& path);
   bool ConnectToMultiplexor();
-  bool AttemptConnection();
+  bool AttemptConnection(ConnectFailure& failure);
+  tls::Context LoadTrust(ConnectFailure& failure);
+  bool ResolveAddress(qmos::Ipv4Address& target, ConnectFailure& failure);
+  bool ConnectTcp(const qmos::Ipv4Address& target, qmos::Socket& socket, ConnectFailure& failure);
+  std::shared_ptr<TlsConnection> Handshake(const tls::Context& ctx, qmos::Socket socket,
+                                           ConnectFailure& failure);
+  static std::uint32_t ConnectTimeoutMs();
+  static void TraceConnectFailure(const ConnectFailure& failure);
   void FreeContext();
-  // Frees the TLS library's state of the calling thread (its error queue and random
-  // generators), which would otherwise wait for the thread's exit.
-  static void ReleaseTlsThreadState();
 
   // The loop's waits.
   void KeepAlive();
@@ -173,7 +185,7 @@ class PluginThread : public qmos::TThread {
   mutable std::mutex mutex_;  // guards the fields below it up to the flags
   std::string address_;
   std::string caCertificate_;
-  std::shared_ptr<ssl_ctx_st> ctx_;
+  tls::Context ctx_;
   std::shared_ptr<TlsConnection> connection_;
   std::string profile_;
   std::string password_;
@@ -187,10 +199,6 @@ class PluginThread : public qmos::TThread {
   std::atomic<bool> dropReported_{false};  // this connection's drop has been reported
   std::atomic<bool> retryConnection_{true};
   std::atomic<bool> aborting_{false};
-
-  // Supervisor thread only: its presence marks the TLS library initialised.
-  bio_st* errorBio_ = nullptr;
-  std::atomic<int> libraryInitCount_{0};
 
   std::shared_ptr<qmos::Event> wake_;  // set by TerminatedSet
   const std::shared_ptr<qmos::Event> somethingToWriteEvent_;

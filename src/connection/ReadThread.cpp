@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "connection/PluginThread.h"
-#include "connection/TlsConnection.h"
+#include "tls/tls_connection.h"
 #include "connection/WriteThread.h"
 #include "connection/failure_notices.h"
 #include "connection/sent_packets.h"
@@ -29,12 +29,12 @@ namespace {
 
 // How long one readiness wait lasts: it bounds how late the terminate flag is seen.
 constexpr std::int64_t kReadinessWaitMs = 1000;
-// Reading a frame has no deadline of its own, as a blocking read would not: it ends
-// with the data, the end of the stream, the connection being shut down, or the
-// terminate flag.
-constexpr std::uint32_t kNoReadDeadlineMs = std::numeric_limits<std::uint32_t>::max();
-// Room allocated beyond the body.
-constexpr std::size_t kBodySlack = 128;
+// A frame that has begun must go on arriving: when no byte of it comes for this long
+// (scaled), the read counts as failed.
+constexpr std::int64_t kFrameStallMs = 60000;
+// The body's buffer grows as its bytes arrive, by at least this much at a time and
+// at most doubling, so memory follows what was received, not what was announced.
+constexpr std::size_t kFirstBodyChunk = 65536;
 // How much of a received body its trace line shows.
 constexpr std::size_t kMaxTracedBody = 65536;
 
@@ -103,7 +103,7 @@ void ReadThread::Execute() {
       // Ready, or a failed wait, whose cause the read reports.
     }
 
-    std::unique_ptr<char[]> body;
+    std::string body;
     const FrameRead read = ReadFrame(body);
     if (read == FrameRead::NothingYet) continue;
     if (read == FrameRead::Failed) {
@@ -111,7 +111,7 @@ void ReadThread::Execute() {
       return;
     }
     // The text up to its end or a stray NUL byte, as a text.
-    PacketHandle packet(PH_create(body.get(), static_cast<int>(std::strlen(body.get()))));
+    PacketHandle packet(PH_create(body.c_str(), static_cast<int>(std::strlen(body.c_str()))));
     try {
       ProcessPacket(packet.get());
     } catch (const std::exception& error) {
@@ -120,14 +120,14 @@ void ReadThread::Execute() {
       Trace("ReadThread::ProcessPacket(): Unexpected error");
     }
     packet.reset();  // before the next frame is read
-    body.reset();
   }
   Trace("ReadThread::Execute(): Starting thread termination");
   if (const std::shared_ptr<PluginThread> supervisor = Supervisor()) supervisor->SignalReadThreadTerminated(this);
 }
 
-ReadThread::FrameRead ReadThread::ReadFrame(std::unique_ptr<char[]>& body) {
+ReadThread::FrameRead ReadThread::ReadFrame(std::string& body) {
   const StopCheck stop = [this] { return Terminated(); };
+  const auto stallMs = static_cast<std::uint32_t>(qmos::ScaledMs(kFrameStallMs));
   char prefix[kFramePrefixSize];
   // The socket may have been readable for the TLS layer alone (a session ticket):
   // until the first byte of a frame has come, the loop goes on waiting.
@@ -135,9 +135,10 @@ ReadThread::FrameRead ReadThread::ReadFrame(std::unique_ptr<char[]>& body) {
   const TlsIo first = connection_->Read(prefix, sizeof prefix, got);
   if (first == TlsIo::WouldBlock) return FrameRead::NothingYet;
   if (first != TlsIo::Done) return FrameRead::Failed;
+  bool stalled = false;
   if (got < sizeof prefix &&
-      !connection_->ReadExact(prefix + got, sizeof prefix - got, kNoReadDeadlineMs, stop)) {
-    return FrameRead::Failed;
+      !connection_->ReadExact(prefix + got, sizeof prefix - got, stallMs, stop, &stalled)) {
+    return FrameStalled(stalled);
   }
   const std::optional<std::size_t> length = ParseFramePrefix(std::string_view(prefix, sizeof prefix));
   if (!length) {
@@ -146,22 +147,38 @@ ReadThread::FrameRead ReadThread::ReadFrame(std::unique_ptr<char[]>& body) {
   }
   Trace("ReadThread::Execute(): Receiving a packet of [%d] bytes", static_cast<int>(*length));
 
-  std::unique_ptr<char[]> buffer(new (std::nothrow) char[*length + kBodySlack]);
-  if (!buffer) {
-    Trace("ReadThread::Execute(): Cannot allocate [%d] bytes", static_cast<int>(*length + kBodySlack));
-    return FrameRead::Failed;
+  std::string buffer;
+  std::size_t done = 0;
+  while (done < *length) {
+    const std::size_t chunk = std::min(*length - done, std::max(kFirstBodyChunk, done));
+    try {
+      buffer.resize(done + chunk);
+    } catch (const std::exception&) {
+      Trace("ReadThread::Execute(): Cannot allocate [%d] bytes", static_cast<int>(done + chunk));
+      return FrameRead::Failed;
+    }
+    if (!connection_->ReadExact(buffer.data() + done, chunk, stallMs, stop, &stalled)) {
+      return FrameStalled(stalled);
+    }
+    done += chunk;
   }
-  if (!connection_->ReadExact(buffer.get(), *length, kNoReadDeadlineMs, stop)) return FrameRead::Failed;
-  buffer[*length] = '\0';
   // The body is traced as text, blanked: no password reaches the trace log. A huge
   // body is traced by its beginning only, so that one frame cannot hold every thread
   // that traces while it is written.
   if (TraceEnabled()) {
-    const std::string_view text(buffer.get(), std::min(*length, kMaxTracedBody));
+    const std::string_view text(buffer.data(), std::min(buffer.size(), kMaxTracedBody));
     Trace("ReadThread::Execute(): Received [%s] bytes", WithoutPassword(text).c_str());
   }
   body = std::move(buffer);
   return FrameRead::Frame;
+}
+
+ReadThread::FrameRead ReadThread::FrameStalled(bool stalled) {
+  if (stalled) {
+    Trace("ReadThread::Execute(): No byte of the frame came for %d ms.  Giving up the connection",
+          static_cast<int>(qmos::ScaledMs(kFrameStallMs)));
+  }
+  return FrameRead::Failed;
 }
 
 void ReadThread::ReadFailed() {

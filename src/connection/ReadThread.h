@@ -55,13 +55,15 @@ class ReadThread : public qmos::TThread {
   enum class AfterPacket { Continue, EndReader };
 
   enum class FrameRead {
-    Frame,       // body holds the text, terminated, in a buffer of its length + 128
+    Frame,       // body holds the text
     NothingYet,  // no byte of a frame has come: wait again
-    Failed,      // the connection failed or ended, the prefix is not eight digits, or
-                 // the body cannot be allocated
+    Failed,      // the connection failed or ended, the frame stalled, the prefix is
+                 // not eight digits, or the body cannot be allocated
   };
-  // Reads one frame.
-  FrameRead ReadFrame(std::unique_ptr<char[]>& body);
+  // Reads one frame. Its body's buffer grows as the bytes arrive.
+  FrameRead ReadFrame(std::string& body);
+  // The end of a frame that could not be read in full; traces a stall.
+  FrameRead FrameStalled(bool stalled);
   // The end of a failed read: silent after termination, otherwise the connection
   // is reported down.
   void ReadFailed();

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "connection/PluginThread.h"
-#include "connection/TlsConnection.h"
+#include "tls/tls_connection.h"
 #include "diag/trace_log.h"
 #include "frame.h"
 #include "plugin/process_state.h"
@@ -158,8 +158,11 @@ bool WriteThread::WritePacket(PACKET packet) {
 
   int rc = 0;
   try {
+    // A writer told to stop gives up a write that waits for the peer, as the
+    // reader's read does.
     rc = connection_ ? connection_->Write(frame.data(), frame.size(),
-                                          static_cast<std::uint32_t>(qmos::ScaledMs(kWriteTimeoutMs)))
+                                          static_cast<std::uint32_t>(qmos::ScaledMs(kWriteTimeoutMs)),
+                                          [this] { return Terminated(); })
                      : 0;
   } catch (...) {
     rc = 0;

@@ -1,31 +1,22 @@
-// PluginThread's TLS operations: the CA file from the registry, the client context
-// that verifies the server against it, one connection attempt (name lookup, TCP
-// connect, TLS handshake) and taking the connection down.
+// PluginThread's TLS operations: one connection attempt to the multiplexor in four
+// named steps (the trust from the registry, the address, the TCP connect, the TLS
+// handshake), the trace lines of every way an attempt can fail, and taking the
+// connection down. TLS itself lives in src/tls.
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <openssl/bio.h>
-#include <openssl/crypto.h>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509.h>
-#include <openssl/x509_vfy.h>
 #include <sys/socket.h>
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <string_view>
 #include <utility>
 
 #include "connection/PluginThread.h"
-#include "connection/TlsConnection.h"
 #include "diag/trace_log.h"
-#include "plugin/process_state.h"
 #include "qmos/paths.h"
 #include "qmos/registry.h"
-#include "qmos/socket.h"
 #include "qmos/time_scale.h"
+#include "tls/tls_connection.h"
 
 namespace vantiro {
 
@@ -68,192 +59,98 @@ bool LookUpHostName(const std::string& name, qmos::Ipv4Address& address, int& co
   return ok;
 }
 
-// The system error number at the end of a qmos socket error text ("... (111)").
-int ErrorNumberOf(const std::string& text, int fallback) {
-  const std::size_t open = text.rfind('(');
-  if (open == std::string::npos || text.empty() || text.back() != ')') return fallback;
-  int number = 0;
-  bool any = false;
-  for (std::size_t i = open + 1; i + 1 < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9' || number > 100000) return fallback;
-    number = number * 10 + (text[i] - '0');
-    any = true;
+// Keeps the library's verdict; a certificate it refuses is traced with its issuer.
+int verify_callback(int preverify_ok, x509_store_ctx_st* store) {
+  if (preverify_ok == 0) {
+    Trace("verify_callback(): SSL handshake problem with certificate from [%s]",
+          tls::CurrentIssuer(store).c_str());
   }
-  return any ? number : fallback;
+  return preverify_ok;
 }
 
 }  // namespace
 
-PluginThread::~PluginThread() {
-  // The connection and the context go with the last reference to them.
-  if (errorBio_ != nullptr) BIO_free(errorBio_);
-}
+PluginThread::~PluginThread() = default;  // the connection and the context go with the last reference
 
-void PluginThread::GetCACertificate() {
+bool PluginThread::GetCACertificate() {
   std::string value;
+  bool readable = true;
+  std::string reason;
   if (std::optional<qmos::RegKey> key = qmos::RegKey::Open(qmos::RegRoot::LocalMachine, kSettingsKey, true)) {
-    if (key->ReadString("CACertificate", value) != qmos::RegResult::Ok) value.clear();
+    const qmos::RegResult read = key->ReadString("CACertificate", value);
+    if (read != qmos::RegResult::Ok) value.clear();
+    if (read == qmos::RegResult::Error) readable = qmos::RegCheckFile(reason);
+  } else {
+    // Missing and not creatable (a registry we may not write holds no CA), or a
+    // registry that cannot be read at all.
+    readable = qmos::RegCheckFile(reason);
   }
   {
     std::lock_guard<std::mutex> guard(mutex_);
     caCertificate_ = value;
   }
   Trace("PluginThread::GetCACertificate(): caCertificate=[%s]", value.c_str());
+  if (!readable) Trace("PluginThread::GetCACertificate(): The settings cannot be read: %s", reason.c_str());
+  return readable;
 }
 
-ssl_ctx_st* PluginThread::initialize_ctx(const std::string& path) {
-  if (errorBio_ == nullptr) {
-    OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
-    errorBio_ = BIO_new_fp(stderr, BIO_NOCLOSE);
-    ++libraryInitCount_;
-  }
-  ERR_clear_error();
-  SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
-  if (ctx == nullptr) {
-    ERR_clear_error();
-    return nullptr;
-  }
+tls::Context PluginThread::initialize_ctx(const std::string& path) {
   // The registry names the file in Windows form.
-  const std::string file = qmos::FromWindowsPath(path);
-  if (!file.empty() && SSL_CTX_load_verify_locations(ctx, file.c_str(), nullptr) == 1) {
-    Trace("PluginThread::initialize_ctx(): SSL_CTX_load_verify_locations() returned successfully");
-    SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, &PluginThread::verify_callback);
-  } else {
-    // No trust file: the context keeps the library's default of no peer
-    // verification, and the attempt goes on.
-    Trace("PluginThread::initialize_ctx(): SSL initialization failure - Trust file [%s] not available!",
-          path.c_str());
-    Trace("PluginThread::initialize_ctx(): Skipping verification callback");
+  const tls::ClientContext made = tls::MakeClientContext(qmos::FromWindowsPath(path), &verify_callback);
+  switch (made.trust) {
+    case tls::Trust::Verified:
+      Trace("PluginThread::initialize_ctx(): SSL_CTX_load_verify_locations() returned successfully");
+      break;
+    case tls::Trust::NotConfigured:
+      // No trust file named: the peer is not verified, and the attempt goes on.
+      Trace("PluginThread::initialize_ctx(): SSL initialization failure - Trust file [%s] not available!",
+            path.c_str());
+      Trace("PluginThread::initialize_ctx(): Skipping verification callback");
+      break;
+    case tls::Trust::FileUnusable:
+      // A trust file is named but cannot be used: never a connection without it.
+      Trace("PluginThread::initialize_ctx(): SSL initialization failure - Trust file [%s] not available!",
+            path.c_str());
+      Trace("PluginThread::initialize_ctx(): The trust file cannot be used (%s), so no connection is made",
+            made.reason.c_str());
+      break;
+    case tls::Trust::NoContext:
+      Trace("PluginThread::initialize_ctx(): No TLS context: %s", made.reason.c_str());
+      break;
   }
-  ERR_clear_error();
-  return ctx;
+  return made.ctx;
 }
-
-int PluginThread::verify_callback(int preverify_ok, x509_store_ctx_st* store) {
-  if (preverify_ok == 0) {
-    char data[256] = {};
-    X509* certificate = store != nullptr ? X509_STORE_CTX_get_current_cert(store) : nullptr;
-    if (certificate != nullptr) X509_NAME_oneline(X509_get_issuer_name(certificate), data, sizeof data);
-    Trace("verify_callback(): SSL handshake problem with certificate from [%s]", data);
-  }
-  return preverify_ok;
-}
-
-void PluginThread::ReleaseTlsThreadState() { OPENSSL_thread_stop(); }
 
 void PluginThread::FreeContext() {
-  std::shared_ptr<ssl_ctx_st> ctx;  // freed after the lock is left
+  tls::Context ctx;  // freed after the lock is left
   std::lock_guard<std::mutex> guard(mutex_);
   ctx.swap(ctx_);
 }
 
 bool PluginThread::ConnectToMultiplexor() {
+  ConnectFailure failure;
   try {
-    return AttemptConnection();
+    if (AttemptConnection(failure)) return true;
   } catch (...) {
-    FreeContext();
-    return false;
+    failure = ConnectFailure{ConnectFailure::Step::Unexpected, 0, "unexpected error"};
   }
+  TraceConnectFailure(failure);
+  if (failure.step >= ConnectFailure::Step::Connect) lastConnectResult_ = -1;
+  FreeContext();
+  return false;
 }
 
-bool PluginThread::AttemptConnection() {
+bool PluginThread::AttemptConnection(ConnectFailure& failure) {
   Trace("PluginThread::ConnectToMultiplexor(): Entering");
-  GetCACertificate();
-  Trace("PluginThread::ConnectToMultiplexor(): After calling GetCACertificate()");
-
-  // The context; this attempt keeps its own reference, so a Disconnect on another
-  // thread cannot free it under us.
-  std::shared_ptr<ssl_ctx_st> ctx;
-  std::string caCertificate;
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    ctx = ctx_;
-    caCertificate = caCertificate_;
-  }
-  if (!ctx) {
-    ssl_ctx_st* made = initialize_ctx(caCertificate);
-    if (made == nullptr) {
-      Trace("PluginThread::ConnectToMultiplexor(): After initialize_ctx() : Unable to create a "
-            "CTX/SSL Certificate");
-      return false;
-    }
-    ctx.reset(made, [](ssl_ctx_st* p) { SSL_CTX_free(p); });
-    std::lock_guard<std::mutex> guard(mutex_);
-    ctx_ = ctx;
-  } else {
-    Trace("PluginThread::ConnectToMultiplexor() We shouldn't get here...ctx!=NULL");
-  }
-
-  // The address: a text starting with a letter is a host name; anything else is
-  // taken as a dotted address, which yields no usable address when it is not one, so
-  // the connect fails.
-  const std::string address = MultiplexorAddress();
-  const std::uint16_t port = MultiplexorPort();
+  tls::Context ctx = LoadTrust(failure);
+  if (!ctx) return false;
   qmos::Ipv4Address target;
-  if (!address.empty() && IsLetter(address.front())) {
-    const std::string name = TrimBlanks(address);
-    int code = 0;
-    if (!LookUpHostName(name, target, code)) {
-      Trace("PluginThread::ConnectToMultiplexor(): gethostbyname() failed, h_errno=[%d]", code);
-      FreeContext();
-      return false;
-    }
-    Trace("PluginThread::ConnectToMultiplexor(): After calling gethostbyname(%s)", name.c_str());
-  } else {
-    target.value = ntohl(::inet_addr(address.c_str()));
-    Trace("PluginThread::ConnectToMultiplexor(): After calling inet_addr(%s)", address.c_str());
-  }
-
-  // The TCP connect, bounded and ended early when the supervisor is told to stop.
-  const StopCheck stop = [this] { return StopRequested(); };
-  const auto timeoutMs = static_cast<std::uint32_t>(qmos::ScaledMs(kConnectTimeoutMs));
+  if (!ResolveAddress(target, failure)) return false;
   qmos::Socket socket;
-  std::string error;
-  const qmos::ConnectStatus status = socket.Connect(target, port, timeoutMs, stop, error);
-  if (status == qmos::ConnectStatus::Failed && error.rfind("socket:", 0) == 0) {
-    Trace("PluginThread::ConnectToMultiplexor(): socket() failed, LastError = %d",
-          ErrorNumberOf(error, -1));
-    FreeContext();
-    return false;
-  }
-  if (status != qmos::ConnectStatus::Connected) {
-    lastConnectResult_ = -1;
-    const int fallback = status == qmos::ConnectStatus::TimedOut    ? ETIMEDOUT
-                         : status == qmos::ConnectStatus::Cancelled ? ECANCELED
-                                                                    : -1;
-    Trace("PluginThread::ConnectToMultiplexor(): connect() failed, LastError = %d",
-          ErrorNumberOf(error, fallback));
-    FreeContext();
-    return false;
-  }
-  lastConnectResult_ = 0;
+  if (!ConnectTcp(target, socket, failure)) return false;
+  std::shared_ptr<TlsConnection> connection = Handshake(ctx, std::move(socket), failure);
+  if (!connection) return false;
 
-  // TLS over the socket: the handshake is bounded and cancellable like the connect.
-  TlsOpenFailure failure;
-  std::shared_ptr<TlsConnection> connection =
-      TlsConnection::Open(ctx.get(), std::move(socket), timeoutMs, stop, failure);
-  if (!connection) {
-    lastConnectResult_ = -1;
-    const int code = static_cast<int>(failure.error);
-    switch (failure.step) {
-      case TlsOpenFailure::Step::NewConnection:
-        Trace("PluginThread::ConnectToMultiplexor(): SSL_new(ctx) error = %d", code);
-        Trace("PluginThread::ConnectToMultiplexor(): SSL_new(ctx) errString = %s", failure.errorText.c_str());
-        break;
-      case TlsOpenFailure::Step::NewBio:
-        Trace("PluginThread::ConnectToMultiplexor(): BIO_new_socket() error = %d", code);
-        Trace("PluginThread::ConnectToMultiplexor(): BIO_new_socket() errString = %s",
-              failure.errorText.c_str());
-        break;
-      default:
-        Trace("PluginThread::ConnectToMultiplexor(): SSL connection failed SSL Error = %d", code);
-        Trace("PluginThread::ConnectToMultiplexor(): SSL connection Error String = %s",
-              failure.errorText.c_str());
-        break;
-    }
-    FreeContext();
-    return false;
-  }
   Trace("PluginThread::ConnectToMultiplexor(): Connected OK");
   std::shared_ptr<TlsConnection> previous;  // released after the lock is left
   {
@@ -264,9 +161,135 @@ bool PluginThread::AttemptConnection() {
   return true;
 }
 
+tls::Context PluginThread::LoadTrust(ConnectFailure& failure) {
+  const bool readable = GetCACertificate();
+  Trace("PluginThread::ConnectToMultiplexor(): After calling GetCACertificate()");
+  if (!readable) {
+    failure = ConnectFailure{ConnectFailure::Step::Registry, 0, ""};
+    return nullptr;
+  }
+  // This attempt keeps its own reference, so a Disconnect on another thread cannot
+  // free the context under it.
+  tls::Context ctx;
+  std::string caCertificate;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    ctx = ctx_;
+    caCertificate = caCertificate_;
+  }
+  if (ctx) {
+    Trace("PluginThread::ConnectToMultiplexor() We shouldn't get here...ctx!=NULL");
+    return ctx;
+  }
+  ctx = initialize_ctx(caCertificate);
+  if (!ctx) {
+    failure = ConnectFailure{ConnectFailure::Step::Context, 0, ""};
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> guard(mutex_);
+  ctx_ = ctx;
+  return ctx;
+}
+
+bool PluginThread::ResolveAddress(qmos::Ipv4Address& target, ConnectFailure& failure) {
+  // A text starting with a letter is a host name; anything else is taken as a dotted
+  // address, which yields no usable address when it is not one, so the connect fails.
+  const std::string address = MultiplexorAddress();
+  if (!address.empty() && IsLetter(address.front())) {
+    const std::string name = TrimBlanks(address);
+    int code = 0;
+    if (!LookUpHostName(name, target, code)) {
+      failure = ConnectFailure{ConnectFailure::Step::Lookup, code, ""};
+      return false;
+    }
+    Trace("PluginThread::ConnectToMultiplexor(): After calling gethostbyname(%s)", name.c_str());
+  } else {
+    target.value = ntohl(::inet_addr(address.c_str()));
+    Trace("PluginThread::ConnectToMultiplexor(): After calling inet_addr(%s)", address.c_str());
+  }
+  return true;
+}
+
+bool PluginThread::ConnectTcp(const qmos::Ipv4Address& target, qmos::Socket& socket,
+                              ConnectFailure& failure) {
+  // Bounded, and ended early when the supervisor is told to stop.
+  std::string error;
+  int number = 0;
+  const qmos::ConnectStatus status =
+      socket.Connect(target, MultiplexorPort(), ConnectTimeoutMs(), [this] { return StopRequested(); },
+                     error, &number);
+  switch (status) {
+    case qmos::ConnectStatus::Connected:
+      lastConnectResult_ = 0;
+      return true;
+    case qmos::ConnectStatus::NoSocket:
+      failure = ConnectFailure{ConnectFailure::Step::Socket, number, error};
+      return false;
+    default:
+      failure = ConnectFailure{ConnectFailure::Step::Connect, number, error};
+      return false;
+  }
+}
+
+std::shared_ptr<TlsConnection> PluginThread::Handshake(const tls::Context& ctx, qmos::Socket socket,
+                                                       ConnectFailure& failure) {
+  // Bounded and cancellable like the connect.
+  TlsOpenFailure opened;
+  std::shared_ptr<TlsConnection> connection = TlsConnection::Open(
+      ctx.get(), std::move(socket), ConnectTimeoutMs(), [this] { return StopRequested(); }, opened);
+  if (connection) return connection;
+  const ConnectFailure::Step step = opened.step == TlsOpenFailure::Step::NewConnection ? ConnectFailure::Step::NewConnection
+                                    : opened.step == TlsOpenFailure::Step::NewBio      ? ConnectFailure::Step::NewBio
+                                                                                       : ConnectFailure::Step::Handshake;
+  failure = ConnectFailure{step, static_cast<int>(opened.error), opened.errorText};
+  return nullptr;
+}
+
+std::uint32_t PluginThread::ConnectTimeoutMs() {
+  return static_cast<std::uint32_t>(qmos::ScaledMs(kConnectTimeoutMs));
+}
+
+void PluginThread::TraceConnectFailure(const ConnectFailure& failure) {
+  const char* text = failure.text.c_str();
+  switch (failure.step) {
+    case ConnectFailure::Step::Registry:
+      Trace("PluginThread::ConnectToMultiplexor(): The settings cannot be read, so the server "
+            "cannot be verified: not connecting");
+      break;
+    case ConnectFailure::Step::Context:
+      Trace("PluginThread::ConnectToMultiplexor(): After initialize_ctx() : Unable to create a "
+            "CTX/SSL Certificate");
+      break;
+    case ConnectFailure::Step::Lookup:
+      Trace("PluginThread::ConnectToMultiplexor(): gethostbyname() failed, h_errno=[%d]", failure.code);
+      break;
+    case ConnectFailure::Step::Socket:
+      Trace("PluginThread::ConnectToMultiplexor(): socket() failed, LastError = %d", failure.code);
+      break;
+    case ConnectFailure::Step::Connect:
+      Trace("PluginThread::ConnectToMultiplexor(): connect() failed, LastError = %d", failure.code);
+      break;
+    case ConnectFailure::Step::NewConnection:
+      Trace("PluginThread::ConnectToMultiplexor(): SSL_new(ctx) error = %d", failure.code);
+      Trace("PluginThread::ConnectToMultiplexor(): SSL_new(ctx) errString = %s", text);
+      break;
+    case ConnectFailure::Step::NewBio:
+      Trace("PluginThread::ConnectToMultiplexor(): BIO_new_socket() error = %d", failure.code);
+      Trace("PluginThread::ConnectToMultiplexor(): BIO_new_socket() errString = %s", text);
+      break;
+    case ConnectFailure::Step::Handshake:
+      Trace("PluginThread::ConnectToMultiplexor(): SSL connection failed SSL Error = %d", failure.code);
+      Trace("PluginThread::ConnectToMultiplexor(): SSL connection Error String = %s", text);
+      break;
+    case ConnectFailure::Step::Unexpected:
+      Trace("PluginThread::ConnectToMultiplexor(): Unexpected error during the attempt");
+      break;
+  }
+}
+
 void PluginThread::Disconnect() {
   std::shared_ptr<TlsConnection> connection;
-  std::shared_ptr<ssl_ctx_st> ctx;
+  tls::Context ctx;
   {
     std::lock_guard<std::mutex> guard(mutex_);
     connection.swap(connection_);
@@ -275,6 +298,10 @@ void PluginThread::Disconnect() {
   // Close notice and socket shut down now; the TLS object and the descriptor are
   // freed when the writer and the reader have let go of them too.
   if (connection) connection->Shutdown();
+}
+
+void PluginThread::ShutDownConnection() {
+  if (const std::shared_ptr<TlsConnection> connection = Connection()) connection->Shutdown();
 }
 
 }  // namespace vantiro

@@ -23,7 +23,7 @@ namespace {
 // How long the supervisor waits at its end for each worker.
 constexpr std::int64_t kWorkerEndWaitMs = 5000;
 // Step of that wait: a worker that ended before the event existed is seen finished.
-constexpr std::uint32_t kWorkerEndSliceMs = 20;
+constexpr std::int64_t kWorkerEndSliceMs = 20;
 
 }  // namespace
 
@@ -114,7 +114,7 @@ void PluginThread::WaitForWorkerEnd(const std::shared_ptr<qmos::Event>& event,
   for (;;) {
     const std::int64_t left = deadline - qmos::MonotonicMs();
     if (left <= 0) return;
-    const auto slice = static_cast<std::uint32_t>(std::min<std::int64_t>(left, kWorkerEndSliceMs));
+    const auto slice = static_cast<std::uint32_t>(std::min(left, qmos::ScaledMs(kWorkerEndSliceMs)));
     if (event->WaitFor(slice) == qmos::WaitResult::Signalled) return;
     if (worker.Finished()) return;
   }

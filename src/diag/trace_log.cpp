@@ -9,6 +9,7 @@
 #include "diag/trace_settings.h"
 #include "qmos/clock.h"
 #include "qmos/critical_section.h"
+#include "qmos/lasting.h"
 #include "qmos/paths.h"
 
 namespace vantiro {
@@ -28,10 +29,10 @@ struct TraceLogState {
   bool opened = false;
 };
 
-TraceLogState& Log() {
-  static TraceLogState state;
-  return state;
-}
+// Any thread may trace while the process exits.
+qmos::Lasting<TraceLogState> g_log;
+
+TraceLogState& Log() { return g_log.Get(); }
 
 // Deletes the file when its removal is pending; the next line starts it afresh.
 void RemoveIfPending(TraceLogState& log) {

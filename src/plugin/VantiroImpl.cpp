@@ -116,7 +116,7 @@ constexpr int kVersionBufferSize = 512;
 
 // How often Terminate looks whether the supervisor ended without the event being
 // set (it may have looked for the event before Terminate made it).
-constexpr std::uint32_t kTerminateSliceMs = 20;
+constexpr std::int64_t kTerminateSliceMs = 20;
 
 struct PacketDeleter {
   void operator()(PH_Packet* p) const { PH_destroy(p); }
@@ -361,6 +361,9 @@ void TVantiroImpl::StopSupervisor() {
   state.SetPluginThreadTerminatedEvent(terminated);
   supervisor->AbortConnection();
   supervisor->Terminate();
+  // A writer blocked on a peer that stopped reading, or a reader inside a read,
+  // wakes at once instead of holding the supervisor's end up.
+  supervisor->ShutDownConnection();
   if (auto addressEvent = state.MultiplexorAddressEvent()) addressEvent->Set();
 
   // Up to 15000 ms for the supervisor's signal. A supervisor that looked for the event
@@ -371,7 +374,7 @@ void TVantiroImpl::StopSupervisor() {
   for (;;) {
     const std::int64_t left = deadline - qmos::MonotonicMs();
     if (left <= 0) break;
-    const auto slice = static_cast<std::uint32_t>(std::min<std::int64_t>(left, kTerminateSliceMs));
+    const auto slice = static_cast<std::uint32_t>(std::min(left, qmos::ScaledMs(kTerminateSliceMs)));
     if (terminated->WaitFor(slice) == qmos::WaitResult::Signalled) {
       signalled = true;
       break;

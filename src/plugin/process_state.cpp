@@ -4,6 +4,8 @@
 
 #include "hashtable.h"
 #include "qmos/clock.h"
+#include "qmos/lasting.h"
+#include "qmos/time_scale.h"
 
 namespace vantiro {
 
@@ -62,7 +64,7 @@ void ProcessState::EndPluginThread(const PluginThread* thread) {
 void ProcessState::NoteOwnAbortPublished() {
   const std::int64_t now = qmos::MonotonicMs();
   std::lock_guard<std::mutex> guard(mutex_);
-  while (!ownAborts_.empty() && now - ownAborts_.front() > kOwnAbortWindowMs) ownAborts_.pop_front();
+  while (!ownAborts_.empty() && now - ownAborts_.front() > qmos::ScaledMs(kOwnAbortWindowMs)) ownAborts_.pop_front();
   ownAborts_.push_back(now);
 }
 
@@ -74,7 +76,7 @@ void ProcessState::ForgetOwnAborts() {
 bool ProcessState::TakeOwnAbortHandedBack() {
   const std::int64_t now = qmos::MonotonicMs();
   std::lock_guard<std::mutex> guard(mutex_);
-  while (!ownAborts_.empty() && now - ownAborts_.front() > kOwnAbortWindowMs) ownAborts_.pop_front();
+  while (!ownAborts_.empty() && now - ownAborts_.front() > qmos::ScaledMs(kOwnAbortWindowMs)) ownAborts_.pop_front();
   if (ownAborts_.empty()) return false;
   ownAborts_.pop_front();
   return true;
@@ -118,9 +120,11 @@ void ProcessState::SetSomethingToWriteEvent(std::shared_ptr<qmos::Event> event) 
   Replace(mutex_, somethingToWriteEvent_, std::move(event));
 }
 
-ProcessState& State() {
-  static ProcessState state;
-  return state;
-}
+namespace {
+// Workers that outlive Terminate's bound still reach the state at process exit.
+qmos::Lasting<ProcessState> g_state;
+}  // namespace
+
+ProcessState& State() { return g_state.Get(); }
 
 }  // namespace vantiro

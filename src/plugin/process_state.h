@@ -63,7 +63,7 @@ class ProcessState {
 
   // The supervisors' own "reason:abort" publications, which the client hands back to
   // the plug-in as abort requests: noted when published, taken (oldest first) when one
-  // comes back. Each counts for kOwnAbortWindowMs, in case the client never hands it
+  // comes back. Each counts for kOwnAbortWindowMs (scaled), in case the client never hands it
   // back.
   static constexpr std::int64_t kOwnAbortWindowMs = 10000;
   void NoteOwnAbortPublished();

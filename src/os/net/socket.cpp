@@ -92,18 +92,23 @@ int Socket::Release() {
 
 ConnectStatus Socket::Connect(const Ipv4Address& address, std::uint16_t port,
                               std::uint32_t timeoutMs, const CancelCheck& cancel,
-                              std::string& error) {
+                              std::string& error, int* errorNumber) {
+  int ignored = 0;
+  int& number = errorNumber != nullptr ? *errorNumber : ignored;
+  number = 0;
   Close();
   IgnoreBrokenPipeSignal();
   const std::string target = address.ToString() + ":" + std::to_string(port);
   if (cancel && cancel()) {
     error = "connect to " + target + " cancelled";
+    number = ECANCELED;
     return ConnectStatus::Cancelled;
   }
   Socket candidate(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!candidate.IsOpen()) {
-    error = ErrnoText("socket", errno);
-    return ConnectStatus::Failed;
+    number = errno;
+    error = ErrnoText("socket", number);
+    return ConnectStatus::NoSocket;
   }
   sockaddr_in peer{};
   peer.sin_family = AF_INET;
@@ -116,17 +121,20 @@ ConnectStatus Socket::Connect(const Ipv4Address& address, std::uint16_t port,
     rc = ::connect(candidate.Fd(), reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
   } while (rc != 0 && errno == EINTR);
   if (rc != 0 && errno != EINPROGRESS) {
-    error = ErrnoText("connect to " + target, errno);
+    number = errno;
+    error = ErrnoText("connect to " + target, number);
     return ConnectStatus::Failed;
   }
   while (rc != 0) {
     const std::int64_t left = MsLeft(deadline);
     if (left == 0) {
       error = "connect to " + target + " timed out after " + std::to_string(timeoutMs) + " ms";
+      number = ETIMEDOUT;
       return ConnectStatus::TimedOut;
     }
     if (cancel && cancel()) {
       error = "connect to " + target + " cancelled";
+      number = ECANCELED;
       return ConnectStatus::Cancelled;
     }
     std::string waitError;
@@ -134,6 +142,7 @@ ConnectStatus Socket::Connect(const Ipv4Address& address, std::uint16_t port,
         WaitFor(candidate.Fd(), POLLOUT, static_cast<std::uint32_t>(std::min(left, kCancelPollMs)),
                 &waitError);
     if (ready == WaitStatus::Error) {
+      number = errno != 0 ? errno : EIO;
       error = "connect to " + target + ": " + waitError;
       return ConnectStatus::Failed;
     }
@@ -144,6 +153,7 @@ ConnectStatus Socket::Connect(const Ipv4Address& address, std::uint16_t port,
       soError = errno;
     }
     if (soError != 0) {
+      number = soError;
       error = ErrnoText("connect to " + target, soError);
       return ConnectStatus::Failed;
     }
@@ -151,6 +161,7 @@ ConnectStatus Socket::Connect(const Ipv4Address& address, std::uint16_t port,
   }
   std::string modeError;
   if (!candidate.SetNonBlocking(false, &modeError)) {
+    number = errno != 0 ? errno : EIO;
     error = "connect to " + target + ": " + modeError;
     return ConnectStatus::Failed;
   }

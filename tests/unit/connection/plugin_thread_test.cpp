@@ -2,7 +2,7 @@
 // down (15 s lookup waits become 150 ms).
 #include <gtest/gtest.h>
 
-#include "connection/TlsConnection.h"
+#include "tls/tls_connection.h"
 #include "qmos/clock.h"
 #include "supervisor_fixture.h"
 
@@ -58,7 +58,7 @@ TEST_F(SupervisorTest, ConnectsWithTheCaFileAndRetriesAfterADrop) {
   ASSERT_TRUE(WaitUntil([&] { return server.Handshakes() == 2 && thread_->connected(); }));
   EXPECT_TRUE(Traced("PluginThread::Execute(): Terminated=0 connected=0 retryConnection=1"));
   EXPECT_TRUE(Traced("PluginThread::Execute(): The connection is down.  Will reestablish"));
-  EXPECT_EQ(thread_->libraryInitCount(), 1);
+  EXPECT_EQ(vantiro::tls::LibraryInitCount(), 1);
 
   // An abort outside the plug-in's shutdown: no retry, the connection is closed
   // and the closing line written.
@@ -119,7 +119,7 @@ TEST_F(SupervisorTest, AServerOfAnotherCaIsRefusedAndTheRetryWaitsForThePause) {
     std::lock_guard<std::mutex> guard(mutex);
     EXPECT_GE(lookups[1] - lookups[0], qmos::ScaledMs(9000));  // the pause lies between
   }
-  EXPECT_EQ(thread_->libraryInitCount(), 1);
+  EXPECT_EQ(vantiro::tls::LibraryInitCount(), 1);
   EXPECT_GE(TerminateLikePlugin(), 0);
 }
 

@@ -12,7 +12,7 @@
 #include <atomic>
 #include <thread>
 
-#include "connection/TlsConnection.h"
+#include "tls/tls_connection.h"
 #include "supervisor_fixture.h"
 
 namespace connection_test {

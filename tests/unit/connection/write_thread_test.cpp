@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "connection/PluginThread.h"
-#include "connection/TlsConnection.h"
+#include "tls/tls_connection.h"
 #include "qmos/clock.h"
 #include "writer_fixture.h"
 

@@ -34,7 +34,8 @@ using CancelCheck = std::function<bool()>;
 
 enum class ConnectStatus {
   Connected,
-  Failed,     // refused, unreachable, or the socket could not be made
+  NoSocket,   // the socket could not be made
+  Failed,     // refused, unreachable, or another failure of the connect
   TimedOut,   // no answer within the time-out
   Cancelled,  // the cancel check said stop
 };
@@ -60,9 +61,10 @@ class Socket {
   // Connects to address:port, replacing any socket held. Waits at most timeoutMs
   // milliseconds and asks cancel (when given) before trying and at least every 100
   // ms while waiting. On success the socket is connected and blocking. error says
-  // what went wrong otherwise.
+  // what went wrong otherwise, and errorNumber (when given) the system's error
+  // number: ETIMEDOUT for a time-out, ECANCELED when cancelled.
   ConnectStatus Connect(const Ipv4Address& address, std::uint16_t port, std::uint32_t timeoutMs,
-                        const CancelCheck& cancel, std::string& error);
+                        const CancelCheck& cancel, std::string& error, int* errorNumber = nullptr);
 
   // Waits at most ms milliseconds until the socket is readable / writable.
   WaitStatus WaitReadable(std::uint32_t ms, std::string* error = nullptr) const;

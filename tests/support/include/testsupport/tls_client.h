@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "connection/TlsConnection.h"
+#include "tls/tls_connection.h"
 #include "testsupport/test_pki.h"
 
 namespace testsupport {

@@ -58,17 +58,22 @@ class TlsConnection {
   TlsConnection& operator=(const TlsConnection&) = delete;
 
   // Writes all size bytes as one TLS write. When the socket would block, waits for it
-  // at most timeoutMs in all. Returns size on success, 0 or less on failure (shut
-  // down, peer gone, time-out, TLS error).
-  int Write(const char* data, std::size_t size, std::uint32_t timeoutMs);
+  // at most timeoutMs in all, asking stop between short waits. Returns size on
+  // success, 0 or less on failure (shut down, peer gone, time-out, stopped, TLS
+  // error).
+  int Write(const char* data, std::size_t size, std::uint32_t timeoutMs,
+            const StopCheck& stop = {});
 
   // One read of at most size bytes; got says how many came.
   TlsIo Read(char* data, std::size_t size, std::size_t& got);
 
   // Reads exactly size bytes, waiting for the socket in short steps; gives up when the
-  // stream ends, on an error, after timeoutMs without the bytes, or when stop says so.
-  bool ReadExact(char* data, std::size_t size, std::uint32_t timeoutMs,
-                 const StopCheck& stop = {});
+  // stream ends, on an error, when no byte has come for stallMs, or when stop says so.
+  // The wait starts again with every byte that arrives: a slow peer that keeps
+  // sending is waited for, one that falls silent is not.
+  // stalled (when given) tells whether it gave up for the silence.
+  bool ReadExact(char* data, std::size_t size, std::uint32_t stallMs,
+                 const StopCheck& stop = {}, bool* stalled = nullptr);
 
   // Bytes already decrypted and waiting in the TLS layer (SSL_pending).
   int Pending();

@@ -1,4 +1,4 @@
-#include "connection/TlsConnection.h"
+#include "tls/tls_connection.h"
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -10,6 +10,8 @@
 #include <utility>
 
 #include "qmos/clock.h"
+#include "qmos/time_scale.h"
+#include "tls/tls_context.h"
 
 namespace vantiro {
 
@@ -17,21 +19,17 @@ namespace {
 
 using qmos::MsLeft;
 
-// The longest single wait inside an operation: how soon a stop request or a
-// shutdown is noticed by a thread that waits for the socket.
+// The longest single wait inside an operation (scaled): how soon a stop request or
+// a shutdown is noticed by a thread that waits for the socket.
 constexpr std::int64_t kStepMs = 100;
 
 using Clock = std::chrono::steady_clock;
 
 std::uint32_t NextStep(Clock::time_point deadline) {
-  return static_cast<std::uint32_t>(std::min(MsLeft(deadline), kStepMs));
+  return static_cast<std::uint32_t>(std::min(MsLeft(deadline), qmos::ScaledMs(kStepMs)));
 }
 
-std::string ErrorText(unsigned long error) {
-  char text[256] = {};
-  ERR_error_string_n(error, text, sizeof text);
-  return text;
-}
+using tls::ErrorText;
 
 // Takes the first queued OpenSSL error of this thread (and drops the rest).
 void TakeError(TlsOpenFailure& failure) {
@@ -132,7 +130,8 @@ qmos::WaitStatus TlsConnection::WaitFor(bool writable, std::uint32_t ms) const {
   return writable ? socket_.WaitWritable(ms) : socket_.WaitReadable(ms);
 }
 
-int TlsConnection::Write(const char* data, std::size_t size, std::uint32_t timeoutMs) {
+int TlsConnection::Write(const char* data, std::size_t size, std::uint32_t timeoutMs,
+                         const StopCheck& stop) {
   if (size == 0) return 0;
   if (data == nullptr || size > static_cast<std::size_t>(INT_MAX)) return -1;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -148,7 +147,7 @@ int TlsConnection::Write(const char* data, std::size_t size, std::uint32_t timeo
     ERR_clear_error();
     if (reason != SSL_ERROR_WANT_READ && reason != SSL_ERROR_WANT_WRITE) return rc;
     lock.unlock();
-    if (MsLeft(deadline) == 0) return -1;
+    if ((stop && stop()) || MsLeft(deadline) == 0) return -1;
     if (WaitFor(reason == SSL_ERROR_WANT_WRITE, NextStep(deadline)) == qmos::WaitStatus::Error) {
       return -1;
     }
@@ -181,19 +180,26 @@ TlsIo TlsConnection::Read(char* data, std::size_t size, std::size_t& got) {
   }
 }
 
-bool TlsConnection::ReadExact(char* data, std::size_t size, std::uint32_t timeoutMs,
-                              const StopCheck& stop) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+bool TlsConnection::ReadExact(char* data, std::size_t size, std::uint32_t stallMs,
+                              const StopCheck& stop, bool* stalled) {
+  if (stalled != nullptr) *stalled = false;
+  const auto stall = std::chrono::milliseconds(stallMs);
+  auto deadline = Clock::now() + stall;
   std::size_t done = 0;
   while (done < size) {
     std::size_t got = 0;
     const TlsIo io = Read(data + done, size - done, got);
     if (io == TlsIo::Done) {
       done += got;
+      deadline = Clock::now() + stall;
       continue;
     }
     if (io != TlsIo::WouldBlock) return false;
-    if ((stop && stop()) || MsLeft(deadline) == 0) return false;
+    if (stop && stop()) return false;
+    if (MsLeft(deadline) == 0) {
+      if (stalled != nullptr) *stalled = true;
+      return false;
+    }
     if (WaitReadable(NextStep(deadline)) == qmos::WaitStatus::Error) return false;
   }
   return true;

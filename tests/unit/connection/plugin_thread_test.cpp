@@ -2,6 +2,11 @@
 // down (15 s lookup waits become 150 ms).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <mutex>
+#include <vector>
+
 #include "tls/tls_connection.h"
 #include "qmos/clock.h"
 #include "supervisor_fixture.h"
@@ -171,6 +176,82 @@ TEST_F(SupervisorTest, HostAccessConvertsTextsAndReadsFailuresAsEmpty) {
   supervisor.PublishToHost("receive_im", "message:h\xC3\xA9llo\n");
   EXPECT_EQ(host_.Publications().back(), (testsupport::Publication{"receive_im", "message:h\xC3\xA9llo\n"}));
 }
+
+// Attempts that fail before any TLS handshake: every one is followed by the pause
+// (no busy retry), writes a few trace lines, and never ends in an unverified
+// connection when a CA is configured.
+struct FailedAttempt {
+  const char* name;
+  const char* address;     // what the lookup answers
+  const char* caFile;      // "" for none; "garbage" for a file that holds no certificate
+  bool damageRegistry;     // the registry file cannot be parsed
+  const char* trace;       // the line that says why
+};
+
+void PrintTo(const FailedAttempt& attempt, std::ostream* out) { *out << attempt.name; }
+
+class FailedAttemptTest : public SupervisorTest, public ::testing::WithParamInterface<FailedAttempt> {};
+
+TEST_P(FailedAttemptTest, PausesBeforeTheNextAttemptAndNeverConnectsUnverified) {
+  const FailedAttempt& c = GetParam();
+  TestPki foreign(dir_, "foreign", "Foreign CA");
+  TlsTestServer server(foreign);
+  if (std::string(c.caFile) == "garbage") {
+    testsupport::WriteFile(dir_ + "/garbage.pem", "not a certificate\n");
+    SetCaFile(dir_ + "/garbage.pem");
+  } else if (*c.caFile != '\0') {
+    SetCaFile(dir_ + "/" + c.caFile);
+  }
+  if (c.damageRegistry) testsupport::WriteFile(dir_ + "/registry.reg", "Windows Registry Editor Version 5.00\n[oops\n");
+  std::vector<std::int64_t> lookups;
+  std::mutex mutex;
+  AnswerLookups(c.address, server.Port());
+  auto answer = host_.onPublish;
+  host_.onPublish = [&, answer](const std::string& queue) {
+    if (queue == "service_lookup_request") {
+      std::lock_guard<std::mutex> guard(mutex);
+      lookups.push_back(qmos::MonotonicMs());
+    }
+    answer(queue);
+  };
+  Start();
+  ASSERT_TRUE(WaitUntil([&] {
+    std::lock_guard<std::mutex> guard(mutex);
+    return lookups.size() >= 4;
+  })) << c.name;
+  EXPECT_GE(TerminateLikePlugin(), 0);
+  EXPECT_TRUE(Traced(c.trace)) << c.name;
+  EXPECT_EQ(server.Handshakes(), 0) << c.name;
+  std::lock_guard<std::mutex> guard(mutex);
+  for (std::size_t i = 1; i < lookups.size(); ++i) {
+    EXPECT_GE(lookups[i] - lookups[i - 1], qmos::ScaledMs(9000)) << c.name << " attempt " << i;
+  }
+  const std::string text = TraceText();
+  const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+  EXPECT_LE(lines, 12 * lookups.size()) << c.name;
+}
+
+// A label longer than 63 characters fails in the resolver itself, before any query
+// leaves the machine.
+const std::string kUnresolvable = std::string(70, 'a') + ".example";
+
+INSTANTIATE_TEST_SUITE_P(
+    Supervisor, FailedAttemptTest,
+    ::testing::Values(
+        FailedAttempt{"unresolvable name", kUnresolvable.c_str(), "", false,
+                      "PluginThread::ConnectToMultiplexor(): gethostbyname() failed, h_errno=["},
+        FailedAttempt{"missing CA file", "127.0.0.1", "missing.pem", false,
+                      "The trust file cannot be used ("},
+        FailedAttempt{"CA file without a certificate", "127.0.0.1", "garbage", false,
+                      "The trust file cannot be used ("},
+        FailedAttempt{"damaged registry", "127.0.0.1", "", true,
+                      "PluginThread::ConnectToMultiplexor(): The settings cannot be read, so the server "
+                      "cannot be verified: not connecting"}),
+    [](const ::testing::TestParamInfo<FailedAttempt>& info) {
+      std::string name;
+      for (const char* p = info.param.name; *p != '\0'; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+      return name;
+    });
 
 }  // namespace
 }  // namespace connection_test

@@ -84,6 +84,53 @@ TEST_F(TlsConnectionTest, ShutdownWakesABlockedReaderAndEndsLaterCalls) {
   EXPECT_TRUE(WaitUntil([&] { return server.PeerClosed() == 1; }));
 }
 
+TEST_F(TlsConnectionTest, AWriteToAPeerThatStoppedReadingGivesUpWhenStopped) {
+  TestPki pki(dir_, "full", "Full CA");
+  testsupport::TlsPeerPair pair(pki);  // its server end never reads
+  ASSERT_TRUE(pair.Client());
+  const std::string big(8 << 20, 'x');
+  std::atomic<bool> stop{false};
+  std::atomic<bool> returned{false};
+  int rc = 1;
+  std::thread writer([&] {
+    rc = pair.Client()->Write(big.data(), big.size(), 30000, [&] { return stop.load(); });
+    returned = true;
+  });
+  EXPECT_FALSE(WaitUntil([&] { return returned.load(); }, 300ms));
+  stop = true;
+  EXPECT_TRUE(WaitUntil([&] { return returned.load(); }, 2000ms));
+  writer.join();
+  EXPECT_LE(rc, 0);
+}
+
+TEST_F(SupervisorTest, ClientContextsKeepAConfiguredTrustAndRefuseProtocolsBeforeTls12) {
+  using vantiro::tls::Trust;
+  TestPki pki(dir_, "ctx", "Ctx CA");
+  struct Case {
+    std::string file;
+    Trust trust;
+    int verifyMode;  // -1: no context
+  };
+  const Case cases[] = {
+      {"", Trust::NotConfigured, SSL_VERIFY_NONE},
+      {dir_ + "/missing.pem", Trust::FileUnusable, -1},
+      {pki.keyFile, Trust::FileUnusable, -1},  // a PEM file without a certificate
+      {pki.caFile, Trust::Verified, SSL_VERIFY_PEER},
+  };
+  for (const Case& c : cases) {
+    const vantiro::tls::ClientContext made = vantiro::tls::MakeClientContext(c.file, nullptr);
+    EXPECT_EQ(made.trust, c.trust) << c.file;
+    ASSERT_EQ(made.ctx != nullptr, c.verifyMode >= 0) << c.file;
+    if (made.ctx) {
+      EXPECT_EQ(SSL_CTX_get_verify_mode(made.ctx.get()), c.verifyMode) << c.file;
+      EXPECT_EQ(SSL_CTX_get_min_proto_version(made.ctx.get()), TLS1_2_VERSION) << c.file;
+    } else {
+      EXPECT_FALSE(made.reason.empty()) << c.file;
+    }
+  }
+  EXPECT_EQ(vantiro::tls::LibraryInitCount(), 1);
+}
+
 // A listener whose accept queue is full: further connects get no answer at all.
 // Returns -1 when this system answers them anyway.
 int FullListener(std::uint16_t& port, std::vector<int>& fillers) {

@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <mutex>
-#include <vector>
 
 #include "tls/tls_connection.h"
 #include "qmos/clock.h"
@@ -98,32 +96,17 @@ TEST_F(SupervisorTest, AServerOfAnotherCaIsRefusedAndTheRetryWaitsForThePause) {
   TestPki foreign(dir_, "foreign", "Foreign CA");
   TlsTestServer server(foreign);
   SetCaFile(trusted.caFile);
-  std::vector<std::int64_t> lookups;  // when each lookup was published
-  std::mutex mutex;
-  AnswerLookups("127.0.0.1", server.Port());
-  auto answer = host_.onPublish;
-  host_.onPublish = [&, answer](const std::string& queue) {
-    if (queue == "service_lookup_request") {
-      std::lock_guard<std::mutex> guard(mutex);
-      lookups.push_back(qmos::MonotonicMs());
-    }
-    answer(queue);
-  };
+  AnswerAndRecordLookups("127.0.0.1", server.Port());
   Start();
-  ASSERT_TRUE(WaitUntil([&] {
-    std::lock_guard<std::mutex> guard(mutex);
-    return lookups.size() >= 2;
-  }));
+  ASSERT_TRUE(WaitUntil([&] { return Lookups().size() >= 2; }));
   EXPECT_TRUE(Traced("verify_callback(): SSL handshake problem with certificate from [/CN=Foreign CA]"));
   EXPECT_TRUE(Traced("PluginThread::ConnectToMultiplexor(): SSL connection failed SSL Error = "));
   EXPECT_TRUE(Traced("certificate verify failed"));
   // The pause below shows the attempt ended with lastConnectResult -1; the value itself
   // may already belong to the next attempt's connect by now.
   EXPECT_FALSE(thread_->connected());
-  {
-    std::lock_guard<std::mutex> guard(mutex);
-    EXPECT_GE(lookups[1] - lookups[0], qmos::ScaledMs(9000));  // the pause lies between
-  }
+  const std::vector<std::int64_t> lookups = Lookups();
+  EXPECT_GE(lookups[1] - lookups[0], qmos::ScaledMs(9000));  // the pause lies between
   EXPECT_EQ(vantiro::tls::LibraryInitCount(), 1);
   EXPECT_GE(TerminateLikePlugin(), 0);
 }
@@ -203,26 +186,13 @@ TEST_P(FailedAttemptTest, PausesBeforeTheNextAttemptAndNeverConnectsUnverified) 
     SetCaFile(dir_ + "/" + c.caFile);
   }
   if (c.damageRegistry) testsupport::WriteFile(dir_ + "/registry.reg", "Windows Registry Editor Version 5.00\n[oops\n");
-  std::vector<std::int64_t> lookups;
-  std::mutex mutex;
-  AnswerLookups(c.address, server.Port());
-  auto answer = host_.onPublish;
-  host_.onPublish = [&, answer](const std::string& queue) {
-    if (queue == "service_lookup_request") {
-      std::lock_guard<std::mutex> guard(mutex);
-      lookups.push_back(qmos::MonotonicMs());
-    }
-    answer(queue);
-  };
+  AnswerAndRecordLookups(c.address, server.Port());
   Start();
-  ASSERT_TRUE(WaitUntil([&] {
-    std::lock_guard<std::mutex> guard(mutex);
-    return lookups.size() >= 4;
-  })) << c.name;
+  ASSERT_TRUE(WaitUntil([&] { return Lookups().size() >= 4; })) << c.name;
   EXPECT_GE(TerminateLikePlugin(), 0);
   EXPECT_TRUE(Traced(c.trace)) << c.name;
   EXPECT_EQ(server.Handshakes(), 0) << c.name;
-  std::lock_guard<std::mutex> guard(mutex);
+  const std::vector<std::int64_t> lookups = Lookups();
   for (std::size_t i = 1; i < lookups.size(); ++i) {
     EXPECT_GE(lookups[i] - lookups[i - 1], qmos::ScaledMs(9000)) << c.name << " attempt " << i;
   }

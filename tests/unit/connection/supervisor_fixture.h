@@ -7,11 +7,14 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
+#include <vector>
 #include <string>
 
 #include "connection/PluginThread.h"
 #include "diag/trace_log.h"
 #include "plugin/process_state.h"
+#include "qmos/clock.h"
 #include "qmos/event.h"
 #include "qmos/paths.h"
 #include "qmos/registry.h"
@@ -71,6 +74,24 @@ class SupervisorTest : public ::testing::Test {
     };
   }
 
+  // Answers lookups as AnswerLookups does and notes when each was published.
+  void AnswerAndRecordLookups(const std::string& address, std::uint16_t port) {
+    AnswerLookups(address, port);
+    auto answer = host_.onPublish;
+    host_.onPublish = [this, answer](const std::string& queue) {
+      if (queue == "service_lookup_request") {
+        std::lock_guard<std::mutex> guard(lookupsMutex_);
+        lookups_.push_back(qmos::MonotonicMs());
+      }
+      answer(queue);
+    };
+  }
+  // When each recorded lookup was published (monotonic ms).
+  std::vector<std::int64_t> Lookups() {
+    std::lock_guard<std::mutex> guard(lookupsMutex_);
+    return lookups_;
+  }
+
   void SetCaFile(const std::string& path) {
     // The registry holds Windows-form paths.
     auto key = qmos::RegKey::Open(qmos::RegRoot::LocalMachine, "SOFTWARE\\Quillmere\\Viewer\\Settings", true);
@@ -111,6 +132,8 @@ class SupervisorTest : public ::testing::Test {
   // the supervisor must cope with both.
   FakeHost host_{FakeHost::Answers{.staleOnMissingKey = true, .putData = qmos::S_FALSE}};
   std::shared_ptr<vantiro::PluginThread> thread_;
+  std::mutex lookupsMutex_;
+  std::vector<std::int64_t> lookups_;
 };
 
 }  // namespace connection_test

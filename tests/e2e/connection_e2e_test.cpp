@@ -3,8 +3,11 @@
 // in the background; the test writes their commands and follows their event lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -190,14 +193,18 @@ class ConnectionTest : public ::testing::Test {
   }
 
   // Terminate, quit, both programs end with status 0 (a sanitizer's report would
-  // change it), and the trace holds no configured password.
-  void Finish(const std::vector<std::string>& passwords = {kPassword}) {
+  // change it), the module is unloaded, and the trace holds no configured password.
+  // Returns how long the host waited for Terminate.
+  std::chrono::milliseconds Finish(const std::vector<std::string>& passwords = {kPassword}) {
+    const auto start = std::chrono::steady_clock::now();
     host->Send("terminate");
     EXPECT_FALSE(host->WaitEvent("call", {{"method", "Terminate"}}).is_null());
+    const auto terminate = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
     host->Send("quit");
     host->CloseInput();
     EXPECT_EQ(host->WaitExit(30s), 0) << host->ErrorText();
-    EXPECT_FALSE(host->WaitEvent("exit", {{"status", 0}}).is_null());
+    EXPECT_FALSE(host->WaitEvent("exit", {{"status", 0}, {"loaded_modules", 0}}).is_null());
     mux->CloseInput();
     EXPECT_EQ(mux->WaitExit(30s), 0) << mux->ErrorText();
 
@@ -205,6 +212,7 @@ class ConnectionTest : public ::testing::Test {
     EXPECT_NE(trace.find("password:"), std::string::npos) << "the logins are traced";
     for (const std::string& password : passwords)
       EXPECT_EQ(trace.find(password), std::string::npos) << password << " in the trace";
+    return terminate;
   }
 
   int CountPluginPublications(const std::string& queue, const std::string& data) {
@@ -596,6 +604,96 @@ TEST_F(ConnectionTest, EveryDropIsReportedOnceAndFollowedByANewLoginAfterThePaus
   EXPECT_EQ(CountPluginPublications("mc_logged_out", ""), drops);
   EXPECT_EQ(CountPluginPublications("mc_logged_out", "reason:abort\n"), 1) << "by Terminate";
   EXPECT_TRUE(Select(host->Events(), IsMessageBox).empty());
+}
+
+TEST_F(ConnectionTest, AHugeFrameThatStallsHoldsOnlyWhatCameAndDropsTheConnectionOnce) {
+  const Event hello = Login();
+  ASSERT_FALSE(hello.is_null()) << host->ErrorText();
+  ASSERT_FALSE(host->WaitEvent("caption", {{"text", kCaption}}).is_null());
+  // Taken once the reader has read, so that its thread's heap already exists.
+  const long before = e2e::StatusKb(host->Pid(), "VmData");
+  mux->Send("stall 99999999 1048576");
+  const Event sent = mux->WaitEvent("sent", {{"kind", "stalled frame"}});
+  ASSERT_FALSE(sent.is_null());
+  // The data size, which counts memory reserved but never touched, while the frame
+  // hangs: it follows the megabyte that came, not the 100 MB announced.
+  long peak = before;
+  const std::size_t from = host->Count();
+  const auto drop = [](const Event& e) {
+    return PluginPublished(e, "mc_logged_out") && e["data"] == "";
+  };
+  for (int i = 0; i < 500 && !host->Saw(drop, from, 20ms); ++i)
+    peak = std::max(peak, e2e::StatusKb(host->Pid(), "VmData"));
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  EXPECT_LT(peak - before, 16 * 1024) << "kB of data; " << before << " kB before the frame";
+#endif
+  // No byte for 60 s (scaled) ends the connection; the pause is followed by a new login.
+  const Event closed = mux->WaitEvent("closed", {{"client", hello["client"]}});
+  ASSERT_FALSE(closed.is_null());
+  const long stalled = closed["t"].get<long>() - sent["t"].get<long>();
+  EXPECT_GE(stalled, 2900);
+  EXPECT_LT(stalled, 5000);
+  const Event next = NextHello();
+  ASSERT_FALSE(next.is_null());
+  EXPECT_NE(next["client"], hello["client"]);
+  Finish();
+  EXPECT_EQ(CountPluginPublications("mc_logged_out", ""), 1);
+  EXPECT_NE(e2e::ReadFile(world.TraceFile())
+                .find("ReadThread::Execute(): No byte of the frame came for 3000 ms.  Giving up "
+                      "the connection"),
+            std::string::npos);
+}
+
+// At full time, so that the writer's own write time-out (10 s) and the supervisor's
+// wait for its writer (5 s) are far longer than Terminate is allowed here.
+class ConnectionFullTimeTest : public ConnectionTest {
+ protected:
+  void SetUp() override {
+    world.SetTimeScale("1");
+    ConnectionTest::SetUp();
+  }
+
+  // The plug-in asks for the multiplexor before the host knows it, and asks again
+  // only after 15 s at this scale: its first question is answered by hand.
+  Event LoginNow() {
+    host->Send("set mc_profile " + std::string(kProfile));
+    host->Send("set mc_password " + std::string(kPassword));
+    EXPECT_TRUE(host->Saw(
+        [](const Event& e) { return PluginPublished(e, "service_lookup_request"); }, 0));
+    host->Send("publish service_lookup_response service_name:multiplexor\\n"
+               "ip_address:127.0.0.1\\ntcp_port:" + std::to_string(port) + "\\n");
+    return NextHello();
+  }
+};
+
+TEST_F(ConnectionFullTimeTest, TerminateEndsAWriterStuckOnAPeerThatStoppedReadingAndTheModuleUnloads) {
+  ASSERT_FALSE(LoginNow().is_null()) << host->ErrorText();
+  ASSERT_FALSE(host->WaitEvent("caption", {{"text", kCaption}}).is_null());
+  Mux("stop-reading on");
+  // Far more than the loopback connection's buffers take while nobody reads.
+  const std::string message(100 * 1024, 'm');
+  for (int i = 0; i < 80; ++i) host->Send("publish send_im message:" + message + "\\n");
+  for (int i = 0; i < 80; ++i)
+    ASSERT_FALSE(host->WaitEvent("call", {{"method", "Publish"}, {"queue", "send_im"}}).is_null());
+  // The writer is stuck once the writes it has begun stop growing in number.
+  const auto begun = [&] {
+    const std::string trace = e2e::ReadFile(world.TraceFile());
+    std::size_t n = 0;
+    for (std::size_t at = 0; (at = trace.find("Writing via SSL", at)) != std::string::npos; ++at)
+      ++n;
+    return n;
+  };
+  std::size_t writes = begun(), last = 0;
+  do {
+    last = writes;
+    std::this_thread::sleep_for(300ms);
+    writes = begun();
+  } while (writes != last);
+  ASSERT_LT(writes, 80u) << "the multiplexor took every message";
+  EXPECT_LT(Finish(), 3s);
+  EXPECT_NE(e2e::ReadFile(world.TraceFile()).find("WriteThread::Execute(): SSL_write() failed"),
+            std::string::npos)
+      << "the writer was inside a write when told to end";
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ namespace e2e {
 std::string PluginModule() { return LibDir() + "/VantiroPlugin.so"; }
 
 std::map<std::string, std::string> World::Env() const {
-  return {{"QUILLMERE_REGISTRY", File("registry.reg")}, {"VANTIRO_TIME_SCALE", "0.05"}};
+  return {{"QUILLMERE_REGISTRY", File("registry.reg")}, {"VANTIRO_TIME_SCALE", timeScale_}};
 }
 
 void World::MakeCertificates() {
@@ -35,6 +35,12 @@ void World::SetDword(const std::string& key, const std::string& name, unsigned v
                        {"add", key, "/v", name, "/t", "REG_DWORD", "/d", std::to_string(value), "/f"},
                        Env(), "");
   if (r.status != 0) throw std::runtime_error("qmreg add failed: " + r.err);
+}
+
+long StatusKb(pid_t pid, const std::string& name) {
+  for (const std::string& line : Lines(ReadFile("/proc/" + std::to_string(pid) + "/status")))
+    if (line.rfind(name + ":", 0) == 0) return std::atol(line.c_str() + name.size() + 1);
+  return -1;
 }
 
 std::vector<nlohmann::json> Events(const std::string& out) {

@@ -35,8 +35,9 @@ class World {
   const std::string& Dir() const { return dir_.Path(); }
   std::string File(const std::string& name) const { return dir_.File(name); }
   // The environment every program of this world gets: its registry file and the
-  // time scale.
+  // time scale (0.05 unless set before the programs start).
   std::map<std::string, std::string> Env() const;
+  void SetTimeScale(const std::string& scale) { timeScale_ = scale; }
   std::string TraceFile() const { return File("VantiroBackend.out"); }
 
   // A CA (ca.pem), a server certificate it signs (server.pem, server.key) and a
@@ -48,7 +49,11 @@ class World {
 
  private:
   testsupport::TempDir dir_;
+  std::string timeScale_ = "0.05";
 };
+
+// A "kB" value of /proc/PID/status (VmData, VmRSS ...), or -1.
+long StatusKb(pid_t pid, const std::string& name);
 
 // The JSON event lines of a qmhost run.
 std::vector<nlohmann::json> Events(const std::string& out);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -302,7 +303,7 @@ void ClientSession::HandleFrame(const std::string& text) {
     if (command && *command == "hello") profile_ = FieldValue(fields, "profile");
     context_.frames.Record(command.value_or(""));
 
-    if (silent_ && !(command && *command == "quit")) return;
+    if ((silent_ || stalled_) && !(command && *command == "quit")) return;
     Reply reply = context_.behaviour.ReplyTo(fields);
     if (!reply.problem.empty()) context_.events.Error(reply.problem, Base());
     if (reply.answer) Schedule({Clock::time_point{}, std::move(reply.fields), false});
@@ -357,10 +358,7 @@ void ClientSession::SendPacket(const FieldList& fields, const std::string& kind)
     }
     PH_destroy(packet);
 
-    if (state() == State::kClosing || state() == State::kClosed) {
-        context_.events.Error("client is closing; nothing sent", Base());
-        return;
-    }
+    if (!MaySend()) return;
     out_ += vantiro::EncodeFrame(body);
     Json ev = Base();
     ev["kind"] = kind;
@@ -388,11 +386,27 @@ void ClientSession::SendNotice(const std::string& command, const std::string& id
     SendPacket(all, "notice");
 }
 
-void ClientSession::SendRaw(const std::string& bytes, const std::string& kind) {
+bool ClientSession::MaySend() {
     if (state() == State::kClosing || state() == State::kClosed) {
         context_.events.Error("client is closing; nothing sent", Base());
-        return;
+        return false;
     }
+    if (stalled_) {
+        context_.events.Error("client is stalled inside a frame; nothing sent", Base());
+        return false;
+    }
+    return true;
+}
+
+void ClientSession::SendStalledFrame(std::size_t announced, std::size_t sent) {
+    char prefix[vantiro::kFramePrefixSize + 1];
+    std::snprintf(prefix, sizeof prefix, "%08zu\n", announced);
+    SendRaw(std::string(prefix, vantiro::kFramePrefixSize) + std::string(sent, 'x'), "stalled frame");
+    stalled_ = true;
+}
+
+void ClientSession::SendRaw(const std::string& bytes, const std::string& kind) {
+    if (!MaySend()) return;
     out_ += bytes;
     Json ev = Base();
     ev["kind"] = kind;

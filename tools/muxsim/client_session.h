@@ -66,6 +66,10 @@ public:
     void SendNotice(const std::string& command, const std::string& id, const FieldList& fields);
     // Sends `bytes` as they are inside the TLS stream.
     void SendRaw(const std::string& bytes, const std::string& kind);
+    // Sends a frame prefix announcing `announced` bytes and the first `sent` of them,
+    // then nothing more: requests are still read and reported but get no answer, and
+    // later sends are refused, so the client is left inside the frame.
+    void SendStalledFrame(std::size_t announced, std::size_t sent);
     // Flushes what is queued, sends the TLS close_notify, closes the TCP connection
     // and reads what the client still sends for at most a second.
     void CloseGracefully(const std::string& why);
@@ -91,6 +95,8 @@ private:
     void HandleFrame(const std::string& text);
     void Schedule(Pending pending);
     void SendDue();
+    // False, with an "error" event, when nothing may be sent to the client any more.
+    bool MaySend();
     void WriteOut();
     void Drain();
     void Finish(const std::string& why);
@@ -126,6 +132,7 @@ private:
     bool want_write_ = false;
     std::deque<Pending> pending_;  // answers waiting for their time
     std::optional<std::string> profile_;  // of the client's last "hello"
+    bool stalled_ = false;         // inside a frame that never ends: nothing more is sent
     std::string closing_why_;
     bool shutdown_sent_ = false;
     std::chrono::steady_clock::time_point closing_deadline_{};

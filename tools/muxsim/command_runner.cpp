@@ -16,9 +16,9 @@ bool IsNotice(const std::string& verb) {
 }
 
 bool IsClientCommand(const std::string& verb) {
-    static const std::array<const char*, 10> kVerbs = {
+    static const std::array<const char*, 11> kVerbs = {
         "rejection", "send",  "close",  "abort",       "close-mid-frame",
-        "bad-prefix", "garbage", "silent", "delay", "stop-reading"};
+        "bad-prefix", "garbage", "silent", "delay", "stop-reading", "stall"};
     if (IsNotice(verb)) return true;
     for (const char* v : kVerbs) {
         if (verb == v) return true;
@@ -51,9 +51,9 @@ const char* CommandRunner::HelpText() {
            "result COMMAND RESULT [once] | result COMMAND auto | "
            "[@N] activity|subscriber_activity|presence_monitor_status|receive_im F=V ... | "
            "[@N] rejection REASON|- | [@N] send DATA | [@N] close | [@N] abort | "
-           "[@N] close-mid-frame | [@N] bad-prefix | [@N] garbage | [@N] silent on|off | "
-           "[@N] delay MS | [@N] stop-reading on|off | wait-frame COMMAND [MS] | sleep MS | "
-           "clients | help | quit";
+           "[@N] close-mid-frame | [@N] bad-prefix | [@N] garbage | [@N] stall LENGTH SENT | "
+           "[@N] silent on|off | [@N] delay MS | [@N] stop-reading on|off | "
+           "wait-frame COMMAND [MS] | sleep MS | clients | help | quit";
 }
 
 bool CommandRunner::RunLine(std::string_view line) {
@@ -221,6 +221,17 @@ void CommandRunner::RunOnClient(const Command& command) {
             Json ev = FaultEvent(s.number(), "delay");
             ev["ms"] = ms;
             events_.Write("fault", ev);
+        };
+    } else if (verb == "stall") {
+        const auto announced = words.size() == 2 ? ParseCount(words[0]) : std::nullopt;
+        const auto sent = words.size() == 2 ? ParseCount(words[1]) : std::nullopt;
+        if (!announced || !sent || *announced > static_cast<long long>(vantiro::kMaxFrameText) ||
+            *sent >= *announced) {
+            return usage("stall LENGTH SENT (SENT < LENGTH <= 99999999)");
+        }
+        action = [this, announced = *announced, sent = *sent](ClientSession& s) {
+            events_.Write("fault", FaultEvent(s.number(), "stall"));
+            s.SendStalledFrame(static_cast<std::size_t>(announced), static_cast<std::size_t>(sent));
         };
     } else if (!words.empty()) {
         return usage((verb + " (no arguments)").c_str());

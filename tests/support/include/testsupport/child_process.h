@@ -109,6 +109,7 @@ class Process {
   // The exit status (128 + signal for a killed program), or nullopt while it runs.
   std::optional<int> WaitExit(std::optional<std::chrono::milliseconds> timeout = std::nullopt);
   std::string ErrorText() const;
+  pid_t Pid() const { return pid_; }
 
  private:
   void ReadLines();

@@ -84,25 +84,6 @@ TEST_F(TlsConnectionTest, ShutdownWakesABlockedReaderAndEndsLaterCalls) {
   EXPECT_TRUE(WaitUntil([&] { return server.PeerClosed() == 1; }));
 }
 
-TEST_F(TlsConnectionTest, AWriteToAPeerThatStoppedReadingGivesUpWhenStopped) {
-  TestPki pki(dir_, "full", "Full CA");
-  testsupport::TlsPeerPair pair(pki);  // its server end never reads
-  ASSERT_TRUE(pair.Client());
-  const std::string big(8 << 20, 'x');
-  std::atomic<bool> stop{false};
-  std::atomic<bool> returned{false};
-  int rc = 1;
-  std::thread writer([&] {
-    rc = pair.Client()->Write(big.data(), big.size(), 30000, [&] { return stop.load(); });
-    returned = true;
-  });
-  EXPECT_FALSE(WaitUntil([&] { return returned.load(); }, 300ms));
-  stop = true;
-  EXPECT_TRUE(WaitUntil([&] { return returned.load(); }, 2000ms));
-  writer.join();
-  EXPECT_LE(rc, 0);
-}
-
 TEST_F(SupervisorTest, ClientContextsKeepAConfiguredTrustAndRefuseProtocolsBeforeTls12) {
   using vantiro::tls::Trust;
   TestPki pki(dir_, "ctx", "Ctx CA");

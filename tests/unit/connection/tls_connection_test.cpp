@@ -84,30 +84,15 @@ TEST_F(TlsConnectionTest, ShutdownWakesABlockedReaderAndEndsLaterCalls) {
   EXPECT_TRUE(WaitUntil([&] { return server.PeerClosed() == 1; }));
 }
 
-TEST_F(SupervisorTest, ClientContextsKeepAConfiguredTrustAndRefuseProtocolsBeforeTls12) {
-  using vantiro::tls::Trust;
+// Contexts with and without a trust file: verification as configured, and never a
+// protocol before TLS 1.2 (the supervisor's tests cover the files that cannot be used).
+TEST_F(SupervisorTest, ClientContextsRefuseProtocolsBeforeTls12) {
   TestPki pki(dir_, "ctx", "Ctx CA");
-  struct Case {
-    std::string file;
-    Trust trust;
-    int verifyMode;  // -1: no context
-  };
-  const Case cases[] = {
-      {"", Trust::NotConfigured, SSL_VERIFY_NONE},
-      {dir_ + "/missing.pem", Trust::FileUnusable, -1},
-      {pki.keyFile, Trust::FileUnusable, -1},  // a PEM file without a certificate
-      {pki.caFile, Trust::Verified, SSL_VERIFY_PEER},
-  };
-  for (const Case& c : cases) {
-    const vantiro::tls::ClientContext made = vantiro::tls::MakeClientContext(c.file, nullptr);
-    EXPECT_EQ(made.trust, c.trust) << c.file;
-    ASSERT_EQ(made.ctx != nullptr, c.verifyMode >= 0) << c.file;
-    if (made.ctx) {
-      EXPECT_EQ(SSL_CTX_get_verify_mode(made.ctx.get()), c.verifyMode) << c.file;
-      EXPECT_EQ(SSL_CTX_get_min_proto_version(made.ctx.get()), TLS1_2_VERSION) << c.file;
-    } else {
-      EXPECT_FALSE(made.reason.empty()) << c.file;
-    }
+  for (const std::string& file : {std::string(), pki.caFile}) {
+    const vantiro::tls::ClientContext made = vantiro::tls::MakeClientContext(file, nullptr);
+    ASSERT_TRUE(made.ctx) << file;
+    EXPECT_EQ(SSL_CTX_get_verify_mode(made.ctx.get()), file.empty() ? SSL_VERIFY_NONE : SSL_VERIFY_PEER);
+    EXPECT_EQ(SSL_CTX_get_min_proto_version(made.ctx.get()), TLS1_2_VERSION) << file;
   }
   EXPECT_EQ(vantiro::tls::LibraryInitCount(), 1);
 }

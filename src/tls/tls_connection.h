@@ -1,5 +1,6 @@
-// TlsConnection: one TLS client connection to the multiplexor, owning its OpenSSL
-// connection object (with the socket BIO that the object owns) and its socket.
+// TlsConnection: one TLS client connection (to the multiplexor, or to the mailbox
+// server), owning its OpenSSL connection object (with the socket BIO that the object
+// owns) and its socket.
 //
 // Held by std::shared_ptr: the supervisor, the writer and the reader each keep a
 // reference. Shutdown() may be called on any thread while another is inside an

@@ -11,6 +11,7 @@
 #include <system_error>
 #include <thread>
 
+#include "qmos/form.h"
 #include "qmos/message_box.h"
 
 extern char** environ;
@@ -35,6 +36,13 @@ bool Presenter::OpenUrl(const std::string& url) {
 void Presenter::Restore() {}
 
 void Presenter::BringToFront() {}
+
+int Presenter::ShowForm(Form& form) {
+  const int result = form.CancelResult();
+  std::fprintf(stderr, "[%s] form %s -> closed by its cancel button (%d)\n", form.caption.c_str(),
+               form.ClassName().c_str(), result);
+  return result;
+}
 
 namespace {
 

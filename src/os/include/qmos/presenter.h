@@ -7,13 +7,16 @@
 // Every method has a default, which is what a host without a presenter gets:
 // a message box is written to standard error and answered with its first button;
 // the caption, Restore and BringToFront draw nothing; OpenUrl runs "xdg-open URL"
-// (no shell). A presenter overrides what it draws. New kinds of output (modal
-// forms) are added here as further virtual methods with defaults.
+// (no shell); a modal form is closed by its cancel button (Form::CancelResult)
+// and a line saying so is written to standard error. A presenter overrides what
+// it draws; new kinds of output are added as further virtual methods with defaults.
 #pragma once
 
 #include <string>
 
 namespace qmos {
+
+class Form;
 
 class Presenter {
  public:
@@ -28,6 +31,11 @@ class Presenter {
   // The main window is restored from minimised state / brought to the front.
   virtual void Restore();
   virtual void BringToFront();
+  // Shows form modally and returns the modal result it closed with. A presenter
+  // applies the user's actions through the form's action methods (Form::TypeText,
+  // Form::Click ...) until the form has a ModalResult; mrNone counts as closed by
+  // the cancel button (Form::ShowModal).
+  virtual int ShowForm(Form& form);
 };
 
 // Runs the desktop's URL opener ("xdg-open", found on PATH) on url without a shell

@@ -3,6 +3,7 @@
 // masked text an observer sees.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -227,15 +228,15 @@ TEST_F(FormsShowTest, APresenterAppliesActionsOnTheMainThreadAlsoForAWorker) {
   DigitEdit t;
   t.form.Add<Button>("Button1").modalResult = mrOk;
   t.form.SetModalResult(mrCancel);  // a result from an earlier showing is cleared
-  int result = -1;
+  std::atomic<int> result{-1};
   std::thread worker([&] { result = t.form.ShowModal(); });
   ASSERT_TRUE(testsupport::WaitUntil([&] {
     app.WaitForWork(5);
     app.ProcessMessages();
-    return result != -1;
+    return result.load() != -1;
   }));
   worker.join();
-  EXPECT_EQ(result, mrOk);
+  EXPECT_EQ(result.load(), mrOk);
   EXPECT_TRUE(presenter->onMain);
   EXPECT_EQ(t.edit.Text(), "123");
 }

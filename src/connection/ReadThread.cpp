@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
-#include <limits>
-#include <new>
 #include <optional>
 #include <string_view>
 #include <utility>

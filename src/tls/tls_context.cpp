@@ -7,8 +7,6 @@
 #include <openssl/x509_vfy.h>
 
 #include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <mutex>
 
 namespace vantiro::tls {
@@ -71,12 +69,10 @@ ClientContext MakeClientContext(const std::string& caFile, VerifyCallback callba
     result.ctx = std::move(owned);
     return result;
   }
-  errno = 0;
   if (SSL_CTX_load_verify_locations(ctx, caFile.c_str(), nullptr) != 1) {
-    const int fileError = errno;
+    // OpenSSL's first error names the cause (a system error for a missing file).
     result.trust = Trust::FileUnusable;
     result.reason = TakeErrorText("no certificate in the file");
-    if (fileError != 0 && fileError != ENOTTY) result.reason += std::string(" (") + std::strerror(fileError) + ")";
     return result;
   }
   ERR_clear_error();

@@ -134,8 +134,10 @@ bool PluginThread::ConnectToMultiplexor() {
   } catch (...) {
     failure = ConnectFailure{ConnectFailure::Step::Unexpected, 0, "unexpected error"};
   }
-  TraceConnectFailure(failure);
+  // The result is recorded before the failure is traced: whoever reads the trace
+  // finds the attempt's outcome already in place.
   if (failure.step >= ConnectFailure::Step::Connect) lastConnectResult_ = -1;
+  TraceConnectFailure(failure);
   FreeContext();
   return false;
 }

@@ -68,6 +68,17 @@ std::shared_ptr<TlsConnection> PluginThread::Connection() const {
 // Host access. The BSTRs we make are ours and freed on return; the one the host
 // hands back from GetData is the caller's (ours) to free.
 
+std::shared_ptr<PluginThread> PluginThread::StartRecorded(quillmere::IQMViewerBase* hostCallback) {
+  ProcessState& state = State();
+  auto supervisor = std::make_shared<PluginThread>(hostCallback);
+  state.SetPluginThread(supervisor);
+  if (!supervisor->Start()) {
+    state.ClearPluginThread(supervisor.get());
+    return nullptr;
+  }
+  return supervisor;
+}
+
 std::string PluginThread::GetHostData(const std::string& key) {
   if (hostCallback_ == nullptr) return std::string();
   qmos::Bstr name(key);

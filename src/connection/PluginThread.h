@@ -40,6 +40,12 @@ class PluginThread : public qmos::TThread {
   explicit PluginThread(quillmere::IQMViewerBase* hostCallback);
   ~PluginThread() override;
 
+  // Makes a supervisor, records it as the process's pluginThread and starts it;
+  // main thread. Recorded before it starts, so that its own clearing of the
+  // reference at its end can never be overwritten by a late store. Null (and
+  // nothing recorded) when no thread could be started.
+  static std::shared_ptr<PluginThread> StartRecorded(quillmere::IQMViewerBase* hostCallback);
+
   // The multiplexor's address from the host's lookup answer; set before
   // multiplexorAddressEvent is set.
   void SetMultiplexorAddress(const std::string& address);

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "connection/PluginThread.h"
+#include "connection/login_prompt.h"
 #include "tls/tls_connection.h"
 #include "connection/WriteThread.h"
 #include "connection/failure_notices.h"
@@ -342,7 +343,33 @@ void ReadThread::ChangeCaption() {
 }
 
 void ReadThread::PromptUserForValidPassword() {
-  // The login dialog that asks for a new profile, password and server goes here.
+  const std::shared_ptr<PluginThread> supervisor = Supervisor();
+  if (!supervisor) return;
+  SupervisorPromptHost host(*supervisor);
+  StoredLogin stored;
+  std::unique_ptr<TInputPasswordForm> dialog =
+      FillLoginDialog(host, stored, [this] { return Terminated(); });
+  if (!dialog) return;
+
+  if (!ShowLoginDialog(*dialog)) {
+    const std::string typed = dialog->edtProfile.Text();
+    dialog.reset();
+    if (!TrimBlanks(typed).empty() && typed != kNoProfile) host.Put("mc_last_failed", typed);
+    host.Put("mc_profile", kNoProfile);
+    supervisor->AbortConnection();
+    host.Publish(kLoginFailedQueue, "");
+    return;
+  }
+
+  WriteChosenLogin(host, stored, *dialog, "ReadSocketThread");
+  Trace("ReadSocketThread::InputPassword() EditServerName=%s EditxBox=%s", stored.gateway.c_str(),
+        dialog->EditServerName.Text().c_str());
+  WriteServerCodes(host, *dialog);
+  host.Put("mc_gateway_server", dialog->EditServerName.Text());
+  WriteLastFailed(host, stored, *dialog);
+  Trace("ReadThread::PromptUserForValidPassword() : telling the plug-in thread to shutdown the connection");
+  supervisor->multiplexorConnectionDown(2);
+  ChangeCaption();
 }
 
 void ReadThread::OnMainThread(const std::function<void()>& fn) {

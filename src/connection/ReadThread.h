@@ -42,9 +42,11 @@ class ReadThread : public qmos::TThread {
   // the main thread.
   void ChangeCaption();
 
-  // Asks the user for a valid profile and password after the multiplexor refused the
-  // password. Runs on the main thread. The login dialog is not part of this build,
-  // so nothing is asked yet; the reader ends after it all the same.
+  // Asks the user for a valid profile, password and server after the multiplexor
+  // refused the password, and writes what changed back into the host settings. OK
+  // restarts the connection with them; "E&xit" records that the user left the prompt
+  // ("mc_profile" "11") and ends the connection for good. Runs on the main thread;
+  // the reader ends after it either way.
   void PromptUserForValidPassword();
 
  protected:

@@ -594,25 +594,9 @@ void TVantiroImpl::AbortRequested() {
 }
 
 void TVantiroImpl::StartSupervisor() {
-  ProcessState& state = State();
-  IQMViewerBase* const callback = state.hostCallback.load();
-  // Recorded before it starts, so that its own clearing of the reference at its end
-  // can never be overwritten by a late store here.
-  auto supervisor = std::make_shared<PluginThread>(callback);
-  state.SetPluginThread(supervisor);
-  if (!supervisor->Start()) {
-    state.ClearPluginThread(supervisor.get());
+  if (!PluginThread::StartRecorded(State().hostCallback.load())) {
     throw std::runtime_error("Thread creation error: the connection supervisor could not be started");
   }
 }
-
-// --- Menu ---------------------------------------------------------------------------
-
-HRESULT TVantiroImpl::GetMenuStructure(BSTR* menu_structure) {
-  if (menu_structure) *menu_structure = nullptr;
-  return qmos::S_FALSE;
-}
-
-HRESULT TVantiroImpl::MenuOptionSelected(qmos::SHORT) { return qmos::S_FALSE; }
 
 }  // namespace vantiro

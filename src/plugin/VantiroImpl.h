@@ -88,6 +88,10 @@ class TVantiroImpl final : public IVantiro,
   void AbortRequested();
   void StartSupervisor();
   void BuildDispatchTables();
+  // The connection menu's items (connection_menu.cpp).
+  void ManualLogin();
+  void ManualLogout();
+  void LoginAsAnotherProfile();
 
   std::atomic<qmos::ULONG> refCount_{1};
 

@@ -406,9 +406,12 @@ TEST_F(PluginTest, EveryMethodIsReachableLateBound) {
   EXPECT_EQ(IdOf(menu.Get(), "MenuOptionSelected"), 0x60020001);
   EXPECT_EQ(IdOf(menu.Get(), "Publish"), qmos::DISPID_UNKNOWN);
   qmos::BSTR structure = nullptr;
-  EXPECT_EQ(Call(menu.Get(), 0x60020000, {qmos::VariantByRef(qmos::VT_BSTR, &structure)}), qmos::S_FALSE);
+  EXPECT_EQ(Call(menu.Get(), 0x60020000, {qmos::VariantByRef(qmos::VT_BSTR, &structure)}), qmos::S_OK);
+  EXPECT_EQ(qmos::BstrToUtf8(structure),
+            "Connection->Login:1200\nConnection->Login As Another Profile:1203\nConnection->Logout:1201\n");
   qmos::SysFreeString(structure);
-  EXPECT_EQ(Call(menu.Get(), 0x60020001, {qmos::VariantFromI2(1200)}), qmos::S_FALSE);
+  // Terminated: every choice, known or not, is accepted and does nothing.
+  EXPECT_EQ(Call(menu.Get(), 0x60020001, {qmos::VariantFromI2(1202)}), qmos::S_OK);
 }
 
 }  // namespace

@@ -2,116 +2,24 @@
 // a registry file of the test's own. Each run feeds a script, takes the event lines
 // from --events and the exit status.
 #include <gtest/gtest.h>
-#include <signal.h>
 
-#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "fake_plugin.h"
-#include "qmos/activation.h"
-#include "qmos/registry.h"
-#include "testsupport/child_process.h"
+#include "host_e2e.h"
 #include "testsupport/files.h"
-#include "testsupport/temp_dir.h"
 
 namespace {
 
-using Json = nlohmann::json;
+using host_test::HostE2ETest;
+using host_test::HostRun;
+using host_test::Json;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
 using host_test::kFakeClsidAText;
 using host_test::kFakeClsidBText;
-
-struct HostRun {
-  int status = -1;
-  std::vector<Json> events;
-  std::string text;  // the event file as written
-
-  // The events of this kind, in order.
-  std::vector<Json> Of(const std::string& name) const {
-    std::vector<Json> found;
-    for (const Json& e : events)
-      if (e.value("event", "") == name) found.push_back(e);
-    return found;
-  }
-  // Index of the first event after `from` whose members include all of `match`.
-  int Find(const Json& match, int from = 0) const {
-    for (int i = from; i < static_cast<int>(events.size()); ++i) {
-      bool all = true;
-      for (const auto& [key, value] : match.items())
-        if (!events[static_cast<std::size_t>(i)].contains(key) ||
-            events[static_cast<std::size_t>(i)][key] != value)
-          all = false;
-      if (all) return i;
-    }
-    return -1;
-  }
-  std::size_t Count(const Json& match) const {
-    std::size_t n = 0;
-    for (int i = Find(match); i >= 0; i = Find(match, i + 1)) ++n;
-    return n;
-  }
-};
-
-std::string QmhostPath() {
-  const char* bin = std::getenv("QM_TEST_BIN_DIR");
-  return bin ? std::string(bin) + "/qmhost" : std::string(QMHOST_PROGRAM);
-}
-
-class HostE2ETest : public testsupport::TempDirTest {
- protected:
-  void SetUp() override {
-    TempDirTest::SetUp();
-    registry_ = PathOf("registry.reg");
-    qmos::SetRegistryFile(registry_);
-    qmos::HRESULT hr = 0;
-    std::string error;
-    auto module = qmos::ComModule::Load(HOST_FAKE_PLUGIN, hr, error);
-    ASSERT_TRUE(module) << error;
-    ASSERT_EQ(module->RegisterServer(), qmos::S_OK);
-  }
-
-  // Runs qmhost with the script on --script, standard input empty, and args.
-  HostRun Run(const std::string& script, std::vector<std::string> args, const std::string& events = "events.out") {
-    WriteFile(PathOf("script.txt"), script);
-    std::vector<std::string> argv = {"--registry", registry_, "--script", PathOf("script.txt"),
-                                     "--events", PathOf(events)};
-    argv.insert(argv.end(), args.begin(), args.end());
-    // Bounded: a host that hangs fails the test instead of the suite.
-    const testsupport::Result result = testsupport::RunProgram(QmhostPath(), argv, {}, "", 60000);
-    HostRun run;
-    run.status = result.status;
-    if (run.status == 128 + SIGKILL) ADD_FAILURE() << "qmhost did not end";
-    run.text = ReadFile(PathOf(events));
-    stderr_ = result.err;
-    if (events.find(".txt") == std::string::npos) {
-      for (const std::string& line : testsupport::Lines(run.text)) {
-        const Json parsed = Json::parse(line, nullptr, false);
-        EXPECT_FALSE(parsed.is_discarded()) << "not JSON: " << line;
-        if (!parsed.is_discarded()) run.events.push_back(parsed);
-      }
-    }
-    return run;
-  }
-
-  std::string registry_;
-  std::string stderr_;
-};
-
-#define EXPECT_ORDERED(run, ...)                                                   \
-  do {                                                                             \
-    int at_ = -1;                                                                  \
-    for (const Json& step_ : std::vector<Json>{__VA_ARGS__}) {                     \
-      const int next_ = (run).Find(step_, at_ + 1);                                \
-      EXPECT_GE(next_, 0) << "missing after event " << at_ << ": " << step_.dump() \
-                          << "\n" << (run).text;                                   \
-      if (next_ >= 0) at_ = next_;                                                 \
-    }                                                                              \
-  } while (0)
 
 TEST_F(HostE2ETest, DeliversToEverySubscriberIncludingThePublisherFromMainAndWorkerThreads) {
   const HostRun run = Run(

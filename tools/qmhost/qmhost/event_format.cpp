@@ -12,9 +12,11 @@ std::string Dump(const Json& value) {
   return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-// A string quoted for a text line: every control character and the quote are
-// escaped, so one event always stays on one line.
+}  // namespace
+
 std::string QuoteText(const std::string& text) {
+  // Every control character and the quote are escaped, so one event always stays
+  // on one line.
   std::string out = "\"";
   for (const unsigned char c : text) {
     switch (c) {
@@ -36,8 +38,6 @@ std::string QuoteText(const std::string& text) {
   out += '"';
   return out;
 }
-
-}  // namespace
 
 std::string FormatEventJson(std::int64_t t, std::string_view event, const EventMembers& members) {
   Json line = Json::object();

@@ -23,6 +23,10 @@ std::string FormatEventJson(std::int64_t t, std::string_view event, const EventM
 // numbers and booleans as they are, nested values as compact JSON.
 std::string FormatEventText(std::int64_t t, std::string_view event, const EventMembers& members);
 
+// text in double quotes, with C-style escapes for the quote, the backslash and every
+// control character: one line that cannot steer a terminal.
+std::string QuoteText(const std::string& text);
+
 std::string FormatEvent(EventFormat format, std::int64_t t, std::string_view event,
                         const EventMembers& members);
 

@@ -4,6 +4,10 @@
 #include <cstdio>
 
 #include "qmhost/event_writer.h"
+#include "qmhost/form_actions.h"
+#include "qmhost/form_event.h"
+#include "qmhost/form_terminal.h"
+#include "qmos/form.h"
 #include "qmos/message_box.h"
 
 namespace qmhost {
@@ -98,6 +102,46 @@ bool HostPresenter::OpenUrl(const std::string& url) {
   // The host reports the request and opens nothing: a test run must not start a browser.
   events_.Write("open_url", {{"url", url}});
   return true;
+}
+
+int HostPresenter::ShowForm(qmos::Form& form) {
+  events_.Write("form", FormEventMembers(form.Observe(), FormPhase::Shown));
+  if (auto actions = TakeFormActions(form.ClassName())) {
+    ApplyScriptedActions(form, *actions);
+  } else if (interactive_ && !RunFormOnTerminal(form)) {
+    events_.Write("error", {{"message", "form " + form.ClassName() +
+                                            ": no terminal to ask at; closed by its cancel button"}});
+  }
+  // Nothing answered it, or the answers left it open: closed by its cancel button,
+  // whose handler does not run.
+  if (form.ModalResult() == qmos::mrNone) form.SetModalResult(form.CancelResult());
+  events_.Write("form", FormEventMembers(form.Observe(), FormPhase::Closed));
+  return form.ModalResult();
+}
+
+void HostPresenter::ApplyScriptedActions(qmos::Form& form, const std::vector<FormAction>& actions) {
+  for (const FormAction& action : actions) {
+    const qmos::ActionResult done = ApplyFormAction(form, action);
+    if (!done.Ok()) {
+      // Names the action and the control, never the text: it may be a password.
+      events_.Write("error", {{"message", "form " + form.ClassName() + ": cannot " +
+                                              FormActionVerb(action.kind) + ": " + done.Message() +
+                                              "; closed by its cancel button"}});
+      form.SetModalResult(form.CancelResult());
+      return;
+    }
+    if (form.ModalResult() != qmos::mrNone) return;  // a button closed it
+  }
+}
+
+std::optional<std::vector<FormAction>> HostPresenter::TakeFormActions(const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = formActions_.find(name);
+  if (found == formActions_.end() || found->second.empty()) return std::nullopt;
+  std::vector<FormAction> actions = std::move(found->second.front());
+  found->second.pop_front();
+  if (found->second.empty()) formActions_.erase(found);
+  return actions;
 }
 
 void HostPresenter::QueueBoxResult(int result) {

@@ -1,14 +1,21 @@
 // What the host shows of the application object. Message boxes are answered from
 // the script's queue of `box` results (1, OK, when none is queued) or, in
-// interactive mode, by the user at the terminal; caption changes and URL openings
-// are reported as events. Called on the main thread only (the application object
-// sees to that); the queues are filled by commands, also on the main thread, and
-// are guarded all the same.
+// interactive mode, by the user at the terminal. Modal forms are acted on with the
+// next action list queued for their class name, or in interactive mode at the
+// terminal, and closed by their cancel button when nothing answers them; each
+// showing writes the `form` event as it is shown and as it closes. Caption changes
+// and URL openings are reported as events.
+//
+// Called on the main thread only (the application object sees to that); the queues
+// are filled by commands, also on the main thread, and are guarded all the same.
+// The lock is never held while a form's handlers run: a button's handler may show
+// a message box, which takes the next `box` result as usual.
 #pragma once
 
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +33,7 @@ class HostPresenter final : public qmos::Presenter {
   int ShowMessageBox(const std::string& text, const std::string& title, unsigned flags) override;
   void CaptionChanged(const std::string& text) override;
   bool OpenUrl(const std::string& url) override;
+  int ShowForm(qmos::Form& form) override;
 
   // The next message box is closed with result.
   void QueueBoxResult(int result);
@@ -34,6 +42,13 @@ class HostPresenter final : public qmos::Presenter {
   std::size_t QueuedFormShowings(const std::string& name) const;
 
  private:
+  // The next action list queued for form name, taken off its queue; none when
+  // nothing is queued for that name.
+  std::optional<std::vector<FormAction>> TakeFormActions(const std::string& name);
+  // Applies actions in order until the form has a modal result; the first that
+  // fails writes `error` and closes the form by its cancel button.
+  void ApplyScriptedActions(qmos::Form& form, const std::vector<FormAction>& actions);
+
   EventWriter& events_;
   const bool interactive_;
   mutable std::mutex mutex_;

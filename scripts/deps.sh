@@ -9,6 +9,7 @@ PACKAGES=(
   libssl-dev openssl
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   nlohmann-json3-dev libcli11-dev
+  tmux
   python3
 )
 

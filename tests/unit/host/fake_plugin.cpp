@@ -15,6 +15,8 @@
 //      lookup:NAME           publishes a service lookup request for NAME
 //      url:URL               asks the shell to open URL
 //      unsupported           calls a host method the host only records
+//      form                  shows the test form (test_form.h) on the main thread
+//                            and publishes its outcome on fake_form_result
 // Class A also offers a menu: its selection publishes "id:N\n" on fake_menu.
 #include <atomic>
 #include <cstdlib>
@@ -25,6 +27,7 @@
 #include <vector>
 
 #include "fake_plugin.h"
+#include "test_form.h"
 #include "qmos/application.h"
 #include "qmos/bstr.h"
 #include "qmos/error_info.h"
@@ -223,6 +226,10 @@ class FakePlugin final : public IQMViewerPlugin, public IQMViewerMenu {
       PublishToHost("service_lookup_request", "service_name:" + argument + "\n");
     } else if (action == "url") {
       Application::Instance().ShellOpen(argument);
+    } else if (action == "form") {
+      host_test::TestForm dialog;
+      const int result = dialog.form.ShowModal();
+      PublishToHost("fake_form_result", dialog.Outcome(result));
     } else if (action == "unsupported") {
       host_->SetStatusBarText(Bstr("status").Get());
     }

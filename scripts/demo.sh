@@ -4,7 +4,8 @@
 # Builds the project, prepares a throw-away folder (certificates, a registry file, the
 # console host's settings), registers the plug-in, starts the multiplexor emulator
 # (muxsim) and runs the console host (qmhost) with the plug-in through a short session:
-# address lookup, TLS login, heartbeats, a hold request, a refused transfer with its
+# address lookup, TLS login with a wrong stored password, the login dialog answered
+# with the right one and the login that follows, heartbeats, a hold request, a refused transfer with its
 # notice, an activity notice, a dropped connection and the reconnection, the logout.
 #
 # Both programs run in the background reading commands from named pipes; this script
@@ -25,7 +26,7 @@ bin=$root/build/bin
 lib=$root/build/lib
 
 export VANTIRO_TIME_SCALE=${VANTIRO_TIME_SCALE:-0.2}
-readonly profile=1234 password=11112222
+readonly profile=1234 password=11112222 wrong_password=11110000
 readonly clsid='{8E902927-A1DF-4A2F-8739-7725DBAEE5C7}'
 readonly settings_key='HKLM\SOFTWARE\Quillmere\Viewer\Settings'
 
@@ -131,7 +132,7 @@ start_muxsim() {
 start_qmhost() {
   mkfifo "$work/qmhost.in"
   "$bin/qmhost" --plugin VantiroPlugin.Vantiro --settings "$work/settings.json" \
-    --service "multiplexor=127.0.0.1:$mux_port" --format text --events "$work/host.log" \
+    --format text --events "$work/host.log" \
     <"$work/qmhost.in" >"$work/qmhost.out" 2>&1 &
   host_pid=$!
   exec 4>"$work/qmhost.in"
@@ -183,11 +184,12 @@ prepare_folder() {
 {
   "$clsid": {
     "mc_profile": "$profile",
-    "mc_password": "$password"
+    "mc_password": "$wrong_password"
   }
 }
 EOF
-  note "settings for the console host ($work/settings.json): mc_profile $profile, mc_password $password"
+  note "settings for the console host ($work/settings.json): mc_profile $profile,"
+  note "mc_password $wrong_password (a wrong one: the multiplexor accepts $password)"
 }
 
 register_plugin() {
@@ -201,13 +203,30 @@ start_programs() {
   heading "Starting the console host with the plug-in; it looks up the multiplexor's address"
   start_qmhost
   expect host 'loaded' 10
+  # The answers to the login dialog are queued before the host knows the multiplexor,
+  # so they are there whenever the dialog opens.
+  note "the host queues its answers to the login dialog: the address and the right password"
+  host "form TInputPasswordForm type EditServerName 127.0.0.1; type edtPassword $password; type edtVerify $password; click Button1"
+  host "service multiplexor 127.0.0.1 $mux_port"
   host_wait 'publish queue="service_lookup_response"' 15
 }
 
-login() {
-  heading "TLS connection (the server's certificate checked against ca.pem) and login"
+refused_password() {
+  heading "TLS connection (the server's certificate checked against ca.pem); the stored password is refused"
   expect mux 'connected' 15
   expect mux 'command=hello' 10
+  expect mux 'result=password_invalid' 10
+  host_wait 'queue="mc_login_failed"' 10
+}
+
+prompt_and_login() {
+  heading "The plug-in asks for a valid password; the user types it twice and presses OK"
+  note "the dialog's password boxes show one * per character, never the password"
+  host_wait 'phase="shown"' 10
+  host_wait 'phase="closed"' 10
+  host_wait 'put_data key="mc_password"' 10
+  heading "The plug-in logs in again with the new password"
+  expect mux 'command=hello' 30
   expect mux 'result=ok' 10
   host_wait 'caption' 10
 }
@@ -302,6 +321,10 @@ To run the same session by hand, in two terminals:
        $bin/qmhost --plugin VantiroPlugin.Vantiro --settings $work/settings.json \\
          --service multiplexor=127.0.0.1:PORT --format text --interactive
 
+The settings now hold the password typed in the dialog. To see the dialog again, type
+\`set mc_password 0\` in the host, then \`abort\` in the emulator: the next login is
+refused and the dialog opens at the terminal (type the right password, $password, in
+edtPassword and edtVerify, then click Button1).
 Then type, in the host:   publish mc_hold_call call_id:17\\ncall_ip_address:10.0.0.7\\nmax_hold_time:60\\ncall_channel:2\\n
 in the emulator:          result call_intercept failure once
 in the host:              publish mc_intercept call_id:17\\ncall_ip_address:10.0.0.7\\ntransfer_number:5550123\\ncall_channel:2\\n
@@ -317,7 +340,8 @@ build
 prepare_folder
 register_plugin
 start_programs
-login
+refused_password
+prompt_and_login
 heartbeats
 hold_call
 transfer_refused

@@ -10,10 +10,7 @@ using namespace qmos;
 std::string Hex(const std::string& text) {
   static const char kDigits[] = "0123456789abcdef";
   std::string out;
-  for (const unsigned char c : text) {
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
+  for (const unsigned char c : text) out += {kDigits[c >> 4], kDigits[c & 15]};
   return out;
 }
 
@@ -38,16 +35,15 @@ TestForm::TestForm() {
   Edit& hidden = form.Add<Edit>("edtHidden");
   hidden.visible = false;
   hidden.SetText("kept");
-  Button& help = form.Add<Button>("btnHelp");
-  help.caption = "Help";
-  help.enabled = false;
-  Button& ok = form.Add<Button>("btnOK");
-  ok.caption = "OK";
-  ok.modalResult = mrOk;
-  ok.isDefault = true;
-  Button& cancel = form.Add<Button>("btnCancel");
-  cancel.caption = "Cancel";
-  cancel.modalResult = mrCancel;
+  const auto button = [this](const char* name, const char* caption, int result) -> Button& {
+    Button& added = form.Add<Button>(name);
+    added.caption = caption;
+    added.modalResult = result;
+    return added;
+  };
+  button("btnHelp", "Help", mrNone).enabled = false;
+  button("btnOK", "OK", mrOk).isDefault = true;
+  Button& cancel = button("btnCancel", "Cancel", mrCancel);
   cancel.isCancel = true;
   cancel.onClick = [this] {
     if (Application::Instance().MessageBox("Discard what you entered?", "Fake form", MB_YESNO) == IDNO)

@@ -3,7 +3,6 @@
 // fake_form_result. Scripted showings take the queued `form` actions; the last
 // test fills the form at a terminal (tmux) with --interactive.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <functional>
@@ -137,14 +136,14 @@ bool Eventually(const std::function<bool()>& done) {
   return true;
 }
 
-// A tmux server of the test's own (its own socket, no configuration file), killed
-// with everything in it when the object goes.
+// A tmux server of the test's own (its socket in the test's folder, no
+// configuration file), killed with everything in it when the object goes.
 struct Tmux {
   ~Tmux() {
     if (!program.empty()) Run({"kill-server"});
   }
   testsupport::Result Run(std::vector<std::string> args) const {
-    args.insert(args.begin(), {"-L", "qmhost-form-" + std::to_string(::getpid()), "-f", "/dev/null"});
+    args.insert(args.begin(), {"-S", socket, "-f", "/dev/null"});
     return testsupport::RunProgram(program, args, {}, "", 10000);
   }
   // How often the pane (its history included) has shown text.
@@ -155,10 +154,11 @@ struct Tmux {
     return n;
   }
   std::string program;
+  std::string socket;
 };
 
 TEST_F(HostE2ETest, InteractiveFormIsFilledAtTheTerminalWithThePasswordTypedUnseen) {
-  Tmux tmux{testsupport::RunProgram("/bin/sh", {"-c", "command -v tmux | tr -d '\\n'"}).out};
+  Tmux tmux{testsupport::RunProgram("/bin/sh", {"-c", "command -v tmux | tr -d '\\n'"}).out, PathOf("tmux.sock")};
   if (tmux.program.empty()) GTEST_SKIP() << "tmux is not installed";
   testsupport::WriteFile(PathOf("script.txt"), "publish fake_control form\nwait fake_form_result\nquit\n");
   std::string command = "exec";
@@ -166,7 +166,6 @@ TEST_F(HostE2ETest, InteractiveFormIsFilledAtTheTerminalWithThePasswordTypedUnse
                                  PathOf("script.txt"), std::string("--events"), PathOf("events.out"),
                                  std::string("--plugin"), std::string(host_test::kFakeProgIdA), std::string("--interactive")})
     command += " '" + arg + "'";  // the temporary folder's paths hold no quote
-  tmux.Run({"kill-server"});  // one left by an earlier run under this process id
   ASSERT_EQ(tmux.Run({"new-session", "-d", "-s", "form", "-x", "200", "-y", "50", command, ";", "set-option",
                       "-t", "form", "remain-on-exit", "on"}).status, 0);
 

@@ -299,17 +299,22 @@ TEST_F(ConnectionTest, RejectionsRetryAbortOrAreIgnoredByReason) {
   ExpectNotice(NextBox(), kCannotAuthenticate);
   EXPECT_FALSE(HostPublication("mc_logged_out", "reason:abort\n").is_null());
 
-  // Invalid password: "mc_login_failed", the reader ends, no notice.
+  // Invalid password: "mc_login_failed", no notice, the login prompt; nothing answers
+  // it, so the user left it: the abort, and "mc_login_failed" again.
   RestartAfterAbort();
   ASSERT_FALSE(NextHello().is_null());
   ASSERT_FALSE(host->WaitEvent("caption").is_null());
   mux->Send("rejection password_invalid");
   EXPECT_FALSE(HostPublication("mc_login_failed", "").is_null());
+  EXPECT_FALSE(host->WaitEvent("form", {{"phase", "closed"}, {"result", 2}}).is_null());
+  EXPECT_FALSE(HostPublication("mc_logged_out", "reason:abort\n").is_null());
+  EXPECT_FALSE(HostPublication("mc_login_failed", "").is_null());
 
   Finish();
   const std::vector<Event> events = host->Events();
   EXPECT_EQ(Select(events, IsMessageBox).size(), 3u);
-  EXPECT_EQ(CountPluginPublications("mc_login_failed", ""), 6);
+  EXPECT_EQ(CountPluginPublications("mc_login_failed", ""), 7);
+  // Locked, cannot authenticate, the prompt left; Terminate finds nothing to abort.
   EXPECT_EQ(CountPluginPublications("mc_logged_out", "reason:abort\n"), 3);
   EXPECT_EQ(CountPluginPublications("mc_logged_out", ""), 0) << "no drop was reported";
   const std::string trace = e2e::ReadFile(world.TraceFile());

@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "connection_fixture.h"
 #include "e2e_support.h"
+#include "testsupport/tmux.h"
 
 namespace {
 
@@ -182,6 +184,53 @@ TEST_F(LoginPromptTest, TheMenuLogsInAsAnotherProfileLogsOutAndLogsInAgain) {
   EXPECT_EQ(Closed()["result"], 1);
   EXPECT_EQ(NextHello()["fields"]["profile"], "4321");
   Finish({"5555", kPassword});
+}
+
+// A person at the terminal: qmhost --interactive draws the dialog of "Login As
+// Another Profile", the password is typed unseen, and OK stores it.
+TEST(LoginDialogAtTerminal, IsFilledAndSubmittedWithThePasswordNeverShown) {
+  World world;
+  testsupport::Tmux tmux(world.File("tmux.sock"));
+  if (!tmux.Available()) GTEST_SKIP() << "tmux is not installed";
+  ASSERT_EQ(RunProgram(e2e::BinDir() + "/regsvr", {e2e::PluginModule()}, world.Env(), "").status, 0);
+  testsupport::WriteFile(world.File("script.txt"), "set mc_profile 1234\nmenu 1203\nwait mc_last_failed\nquit\n");
+  std::string command = "exec env";
+  for (const auto& [name, value] : world.Env()) command += " " + testsupport::ShellQuoted(name + "=" + value);
+  for (const std::string& arg : {e2e::BinDir() + "/qmhost", std::string("--plugin"), std::string("VantiroPlugin.Vantiro"),
+                                 std::string("--script"), world.File("script.txt"), std::string("--events"),
+                                 world.File("events.out"), std::string("--format"), std::string("json"),
+                                 std::string("--interactive")})
+    command += " " + testsupport::ShellQuoted(arg);
+  ASSERT_TRUE(tmux.Start("host", command));
+
+  const std::string prompt = "TInputPasswordForm> ";
+  const struct {
+    std::string keys, shows;
+  } steps[] = {
+      {"", prompt},
+      {"type EditServerName mux.example", "\"mux.example\""},
+      {"edtPassword", "(typing is not shown): "},
+      {"55x55", prompt},
+      {"edtVerify", "(typing is not shown): "},
+      {"5555", prompt},
+      {"Button1", "(closed with result 1)"},
+  };
+  // The password is typed only once its prompt is out, after the terminal stopped
+  // echoing: each step waits for one more showing of its text.
+  std::map<std::string, std::size_t> seen;
+  for (const auto& step : steps) {
+    if (!step.keys.empty()) tmux.Enter("host", step.keys);
+    const std::size_t times = ++seen[step.shows];
+    ASSERT_TRUE(testsupport::Eventually([&] { return tmux.Shown("host", step.shows) >= times; }))
+        << step.keys << "\n" << tmux.Screen("host");
+  }
+  ASSERT_TRUE(testsupport::Eventually([&] { return tmux.Ended("host"); })) << e2e::ReadFile(world.File("events.out"));
+  EXPECT_EQ(tmux.Shown("host", "5555"), 0u);
+  const std::string events = e2e::ReadFile(world.File("events.out"));
+  EXPECT_NE(events.find(R"("key":"mc_password","value":"5555")"), std::string::npos) << events;
+  EXPECT_NE(events.find(R"("key":"mc_gateway_server","value":"mux.example")"), std::string::npos);
+  EXPECT_EQ(events.find(R"("phase":"closed","caption":"Provide a Valid Password ","result":1)") == std::string::npos,
+            false);
 }
 
 }  // namespace

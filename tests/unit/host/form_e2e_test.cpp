@@ -15,6 +15,7 @@
 #include "test_form.h"
 #include "testsupport/child_process.h"
 #include "testsupport/files.h"
+#include "testsupport/tmux.h"
 
 namespace {
 
@@ -126,48 +127,16 @@ TEST_F(HostE2ETest, FailedActionsAndUnansweredShowingsCloseByTheCancelButton) {
 
 // ---- At a terminal ----
 
-// Whether done() holds within 30 s, asked every 50 ms.
-bool Eventually(const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
-}
-
-// A tmux server of the test's own (its socket in the test's folder, no
-// configuration file), killed with everything in it when the object goes.
-struct Tmux {
-  ~Tmux() {
-    if (!program.empty()) Run({"kill-server"});
-  }
-  testsupport::Result Run(std::vector<std::string> args) const {
-    args.insert(args.begin(), {"-S", socket, "-f", "/dev/null"});
-    return testsupport::RunProgram(program, args, {}, "", 10000);
-  }
-  // How often the pane (its history included) has shown text.
-  std::size_t Shown(const std::string& text) const {
-    const std::string screen = Run({"capture-pane", "-p", "-J", "-S", "-", "-t", "form"}).out;
-    std::size_t n = 0;
-    for (auto at = screen.find(text); at != npos; at = screen.find(text, at + 1)) ++n;
-    return n;
-  }
-  std::string program;
-  std::string socket;
-};
-
 TEST_F(HostE2ETest, InteractiveFormIsFilledAtTheTerminalWithThePasswordTypedUnseen) {
-  Tmux tmux{testsupport::RunProgram("/bin/sh", {"-c", "command -v tmux | tr -d '\\n'"}).out, PathOf("tmux.sock")};
-  if (tmux.program.empty()) GTEST_SKIP() << "tmux is not installed";
+  testsupport::Tmux tmux(PathOf("tmux.sock"));
+  if (!tmux.Available()) GTEST_SKIP() << "tmux is not installed";
   testsupport::WriteFile(PathOf("script.txt"), "publish fake_control form\nwait fake_form_result\nquit\n");
   std::string command = "exec";
   for (const std::string& arg : {host_test::QmhostPath(), std::string("--registry"), registry_, std::string("--script"),
                                  PathOf("script.txt"), std::string("--events"), PathOf("events.out"),
                                  std::string("--plugin"), std::string(host_test::kFakeProgIdA), std::string("--interactive")})
-    command += " '" + arg + "'";  // the temporary folder's paths hold no quote
-  ASSERT_EQ(tmux.Run({"new-session", "-d", "-s", "form", "-x", "200", "-y", "50", command, ";", "set-option",
-                      "-t", "form", "remain-on-exit", "on"}).status, 0);
+    command += " " + testsupport::ShellQuoted(arg);
+  ASSERT_TRUE(tmux.Start("form", command));
 
   const std::string prompt = "TFakeForm> ";
   const std::string password = "pa55word";
@@ -190,18 +159,13 @@ TEST_F(HostE2ETest, InteractiveFormIsFilledAtTheTerminalWithThePasswordTypedUnse
   // once its prompt is out, which is after the terminal stopped echoing.
   std::size_t prompts = 0;
   for (const Step& step : steps) {
-    if (!step.keys.empty()) {
-      tmux.Run({"send-keys", "-t", "form", "-l", step.keys});
-      tmux.Run({"send-keys", "-t", "form", "Enter"});
-    }
+    if (!step.keys.empty()) tmux.Enter("form", step.keys);
     prompts += step.prompts ? 1 : 0;
-    ASSERT_TRUE(Eventually([&] { return tmux.Shown(step.shows) > 0 && tmux.Shown(prompt) >= prompts; }))
-        << step.keys << "\n" << tmux.Run({"capture-pane", "-p", "-t", "form"}).out;
+    ASSERT_TRUE(testsupport::Eventually([&] { return tmux.Shown("form", step.shows) > 0 && tmux.Shown("form", prompt) >= prompts; }))
+        << step.keys << "\n" << tmux.Screen("form");
   }
-  ASSERT_TRUE(Eventually([&] {
-    return tmux.Run({"display-message", "-p", "-t", "form", "#{pane_dead}"}).out == "1\n";
-  })) << testsupport::ReadFile(PathOf("events.out"));
-  EXPECT_EQ(tmux.Shown(password), 0u);
+  ASSERT_TRUE(testsupport::Eventually([&] { return tmux.Ended("form"); })) << testsupport::ReadFile(PathOf("events.out"));
+  EXPECT_EQ(tmux.Shown("form", password), 0u);
 
   const HostRun run = host_test::ReadEventFile(PathOf("events.out"));
   EXPECT_ORDERED(run, {{"event", "form"}, {"phase", "closed"}, {"result", 1}, {"controls", FilledControls("42", "********")}},

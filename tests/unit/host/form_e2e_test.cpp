@@ -1,13 +1,10 @@
 // Modal forms through the built qmhost: the fake plug-in shows the test form
 // (test_form.h) on fake_control "form" and publishes its outcome on
-// fake_form_result. Scripted showings take the queued `form` actions; the last
-// test fills the form at a terminal (tmux) with --interactive.
+// fake_form_result. Scripted showings take the queued `form` actions. (A form
+// filled at a terminal is tried with the plug-in's own login dialog, in tests/e2e.)
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "fake_plugin.h"
@@ -15,7 +12,6 @@
 #include "test_form.h"
 #include "testsupport/child_process.h"
 #include "testsupport/files.h"
-#include "testsupport/tmux.h"
 
 namespace {
 
@@ -123,55 +119,6 @@ TEST_F(HostE2ETest, FailedActionsAndUnansweredShowingsCloseByTheCancelButton) {
   EXPECT_EQ(errors, expected);
   EXPECT_EQ(run.Of("message_box").size(), 0u);  // the cancel button's handler does not run
   EXPECT_EQ(run.text.find("hunter2"), npos);
-}
-
-// ---- At a terminal ----
-
-TEST_F(HostE2ETest, InteractiveFormIsFilledAtTheTerminalWithThePasswordTypedUnseen) {
-  testsupport::Tmux tmux(PathOf("tmux.sock"));
-  if (!tmux.Available()) GTEST_SKIP() << "tmux is not installed";
-  testsupport::WriteFile(PathOf("script.txt"), "publish fake_control form\nwait fake_form_result\nquit\n");
-  std::string command = "exec";
-  for (const std::string& arg : {host_test::QmhostPath(), std::string("--registry"), registry_, std::string("--script"),
-                                 PathOf("script.txt"), std::string("--events"), PathOf("events.out"),
-                                 std::string("--plugin"), std::string(host_test::kFakeProgIdA), std::string("--interactive")})
-    command += " " + testsupport::ShellQuoted(arg);
-  ASSERT_TRUE(tmux.Start("form", command));
-
-  const std::string prompt = "TFakeForm> ";
-  const std::string password = "pa55word";
-  struct Step {
-    std::string keys;   // entered, then Enter; none for the first
-    std::string shows;  // what the pane shows once the step is done
-    bool prompts;       // whether the form prompt then asks again
-  };
-  const Step steps[] = {
-      {"", prompt, true},
-      {"type edtNumber 4x2", "\"42\"  hint", true},
-      {"click btnHelp", "! control btnHelp is disabled", true},
-      {"edtPassword", "edtPassword (typing is not shown): ", false},
-      {password, "\"********\"  password", true},
-      {"select cboServer backup", "\"Backup\"  DropDownList", true},
-      {"chkRemember", "[x]", true},
-      {"btnOK", "(closed with result 1)", false},
-  };
-  // Each entry waits for what the one before it shows: the password is typed only
-  // once its prompt is out, which is after the terminal stopped echoing.
-  std::size_t prompts = 0;
-  for (const Step& step : steps) {
-    if (!step.keys.empty()) tmux.Enter("form", step.keys);
-    prompts += step.prompts ? 1 : 0;
-    ASSERT_TRUE(testsupport::Eventually([&] { return tmux.Shown("form", step.shows) > 0 && tmux.Shown("form", prompt) >= prompts; }))
-        << step.keys << "\n" << tmux.Screen("form");
-  }
-  ASSERT_TRUE(testsupport::Eventually([&] { return tmux.Ended("form"); })) << testsupport::ReadFile(PathOf("events.out"));
-  EXPECT_EQ(tmux.Shown("form", password), 0u);
-
-  const HostRun run = host_test::ReadEventFile(PathOf("events.out"));
-  EXPECT_ORDERED(run, {{"event", "form"}, {"phase", "closed"}, {"result", 1}, {"controls", FilledControls("42", "********")}},
-                 {{"event", "publish"}, {"queue", "fake_form_result"}, {"data", Outcome(1, "42", password, true, "Backup")}},
-                 {{"event", "exit"}, {"status", 0}});
-  EXPECT_EQ(run.text.find(password), npos);
 }
 
 }  // namespace

@@ -233,4 +233,34 @@ TEST(LoginDialogAtTerminal, IsFilledAndSubmittedWithThePasswordNeverShown) {
             false);
 }
 
+// The help button and the saved-address chooser as the registry file sets them up,
+// through qmhost: with a help URL the shell opens it, without one a box says it is not
+// supported; the saved addresses and the stored one are offered once each.
+TEST(LoginDialogThroughHost, HelpAndSavedAddressesFollowTheRegistry) {
+  const struct {
+    std::string helpUrl;
+    std::vector<std::string> events;  // in the run's output
+  } runs[] = {
+      {"https://help.example/um",
+       {R"("event":"open_url","url":"https://help.example/um")", R"("items":["10.0.0.1","MUX.example"])",
+        R"("style":"DropDown")", R"("key":"mc_gateway_server","value":"10.7.7.7")"}},
+      {"", {R"("title":"Feature Not Supported")", R"("hint":"Detects what server is accroding to your profile")"}},
+  };
+  for (const auto& run : runs) {
+    World world;
+    ASSERT_EQ(RunProgram(e2e::BinDir() + "/regsvr", {e2e::PluginModule()}, world.Env(), "").status, 0);
+    world.SetDword(kPluginData, "use_server_dropdown", 2);
+    world.SetString(kPluginData, "SavedIP0", "10.0.0.1");
+    world.SetString(kPluginData, "SavedIP1", "MUX.example");
+    if (!run.helpUrl.empty()) world.SetString(kPluginData, "help_url", run.helpUrl);
+    const e2e::Result host = RunProgram(
+        e2e::BinDir() + "/qmhost", {"--plugin", "VantiroPlugin.Vantiro", "--format", "json"}, world.Env(),
+        "set mc_gateway_server mux.example\nset mc_profile 1234\n"
+        "form TInputPasswordForm click btnTellMe; type ComboBoxServerName 10.7.7.7; type edtPassword 1; "
+        "type edtVerify 1; click Button1\nmenu 1203\nwait \"phase\":\"closed\"\nwait mc_last_failed\nquit\n");
+    EXPECT_EQ(host.status, 0) << host.err;
+    for (const std::string& event : run.events) EXPECT_NE(host.out.find(event), std::string::npos) << event;
+  }
+}
+
 }  // namespace

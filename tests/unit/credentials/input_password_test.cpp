@@ -1,15 +1,13 @@
-// The login dialog: digit filtering and the OK rule, the server chooser in its three
-// modes as the registry sets it up, the help button and the Exit warning.
+// The login dialog: digit filtering and the OK rule, and the list of configured
+// servers (cut texts, a choice, no match). The other modes, help and Exit are tried
+// through qmhost (tests/e2e).
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "credentials/InputPassword.h"
 #include "credentials/Validators.h"
-#include "qmos/application.h"
-#include "qmos/presenter.h"
 #include "qmos/registry.h"
 #include "testsupport/temp_dir.h"
 
@@ -17,34 +15,11 @@ namespace {
 
 using vantiro::TInputPasswordForm;
 
-struct Box {
-  std::string text, title;
-  unsigned flags;
-};
-
-class RecordingPresenter : public qmos::Presenter {
- public:
-  int ShowMessageBox(const std::string& text, const std::string& title, unsigned flags) override {
-    boxes.push_back({text, title, flags});
-    return 1;
-  }
-  bool OpenUrl(const std::string& url) override {
-    urls.push_back(url);
-    return true;
-  }
-  std::vector<Box> boxes;
-  std::vector<std::string> urls;
-};
-
 class LoginDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     qmos::SetRegistryFile(temp_.Path() + "/registry.reg");
-    app_.SetMainThread();
-    app_.StartServing();
-    app_.SetPresenter(presenter_);
   }
-  void TearDown() override { app_.SetPresenter(nullptr); }
 
   static qmos::RegKey Key(const std::string& path) {
     return *qmos::RegKey::Open(qmos::RegRoot::CurrentUser, path, /*create=*/true);
@@ -67,8 +42,6 @@ class LoginDialogTest : public ::testing::Test {
   }
 
   testsupport::TempDir temp_;
-  qmos::Application& app_ = qmos::Application::Instance();
-  std::shared_ptr<RecordingPresenter> presenter_ = std::make_shared<RecordingPresenter>();
   TInputPasswordForm dialog_;
 };
 
@@ -104,31 +77,9 @@ TEST_F(LoginDialogTest, BoxesKeepDigitsOnlyAndOkNeedsAddressProfileAndTheSamePas
   }
 }
 
-TEST_F(LoginDialogTest, FreeTextModeShowsTheAddressBoxAndHelpWithoutAnAddressIsNotSupported) {
-  Setup("10.0.0.5");
-  EXPECT_EQ(dialog_.useServerDropdown, 0);
-  EXPECT_TRUE(dialog_.EditServerName.visible && dialog_.EditServerName.enabled);
-  EXPECT_FALSE(dialog_.ComboBoxServerName.visible || dialog_.ComboBoxServerName.enabled);
-  EXPECT_EQ(dialog_.ComboBoxServerName.Text(), "The Default Server");
-  EXPECT_EQ(dialog_.btnTellMe.hint, "Detects what server is accroding to your profile");
-  ASSERT_TRUE(dialog_.Click("btnTellMe"));
-  ASSERT_EQ(presenter_->boxes.size(), 1u);
-  EXPECT_EQ(presenter_->boxes[0].title, "Feature Not Supported");
-  EXPECT_EQ(presenter_->boxes[0].flags, 0u);
-  EXPECT_TRUE(presenter_->urls.empty());
-
-  // "E&xit" warns first, then closes with Cancel.
-  ASSERT_TRUE(dialog_.Click("Button2"));
-  ASSERT_EQ(presenter_->boxes.size(), 2u);
-  EXPECT_EQ(presenter_->boxes[1].title, "Login is Still Processing");
-  EXPECT_EQ(presenter_->boxes[1].flags, 0x30u);
-  EXPECT_EQ(dialog_.ModalResult(), qmos::mrCancel);
-}
-
 TEST_F(LoginDialogTest, ListModeSelectsThePresetServerAndAChoiceKeepsItsCodes) {
   qmos::RegKey data = Key(vantiro::kPluginDataKey);
   data.WriteDword("use_server_dropdown", 1);
-  data.WriteString("help_url", "https://help.example/um");
   Server("a", "Alpha", "MUX.example", 0, "77777", "44", "020");
   Server("b", "Bravo", "10.1.1.1", 1, "", "1", "212");
   Server("c", "Broken", "10.2.2.2", -1, "", "", "");  // no paging_enabled: left out
@@ -145,7 +96,6 @@ TEST_F(LoginDialogTest, ListModeSelectsThePresetServerAndAChoiceKeepsItsCodes) {
   EXPECT_EQ(dialog_.pluginTabs.Text(), "77777");
   EXPECT_EQ(dialog_.countryCode, "44");
   EXPECT_EQ(dialog_.siteCode, "020");
-  EXPECT_EQ(dialog_.btnTellMe.hint, "Open up URL:https://help.example/um");
 
   // A choice replaces address, paging and tabs (empty included); the codes stay.
   ASSERT_TRUE(dialog_.SelectItem("ComboBoxServerName", "Bravo"));
@@ -156,10 +106,6 @@ TEST_F(LoginDialogTest, ListModeSelectsThePresetServerAndAChoiceKeepsItsCodes) {
   // Texts longer than their fields are cut.
   ASSERT_TRUE(dialog_.SelectItem("ComboBoxServerName", std::string(256, 'N')));
   EXPECT_EQ(dialog_.pluginTabs.Text(), "1234567890123456");
-
-  ASSERT_TRUE(dialog_.Click("btnTellMe"));
-  EXPECT_EQ(presenter_->urls, std::vector<std::string>{"https://help.example/um"});
-  EXPECT_TRUE(presenter_->boxes.empty());
 }
 
 TEST_F(LoginDialogTest, ListModeWithoutAMatchKeepsThePresetAddressAndNoCodes) {
@@ -173,20 +119,6 @@ TEST_F(LoginDialogTest, ListModeWithoutAMatchKeepsThePresetAddressAndNoCodes) {
   dialog_.edtPassword.SetText("2");
   dialog_.edtVerify.SetText("2");
   EXPECT_TRUE(dialog_.Button1.enabled);
-}
-
-TEST_F(LoginDialogTest, SavedAddressModeOffersEachAddressOnceAndTakesWhatIsTyped) {
-  qmos::RegKey data = Key(vantiro::kPluginDataKey);
-  data.WriteDword("use_server_dropdown", 2);
-  data.WriteString("SavedIP0", "10.0.0.1");
-  data.WriteString("SavedIP1", "");
-  data.WriteString("SavedIP2", "MUX.example");
-  data.WriteString("SavedIP3", "10.0.0.1");
-  Setup("mux.EXAMPLE");
-  EXPECT_EQ(dialog_.ComboBoxServerName.Style(), qmos::ComboStyle::DropDown);
-  EXPECT_EQ(dialog_.ComboBoxServerName.Items(), (std::vector<std::string>{"10.0.0.1", "MUX.example"}));
-  ASSERT_TRUE(dialog_.TypeText("ComboBoxServerName", "10.7.7.7"));
-  EXPECT_EQ(dialog_.EditServerName.Text(), "10.7.7.7");
 }
 
 }  // namespace

@@ -511,13 +511,4 @@ void ClientSession::Finish(const std::string& why) {
     context_.events.Write("closed", ev);
 }
 
-std::string TakeSslError() {
-    const unsigned long code = ERR_get_error();
-    ERR_clear_error();
-    if (code == 0) return "unknown error";
-    char buffer[256];
-    ERR_error_string_n(code, buffer, sizeof buffer);
-    return buffer;
-}
-
 }  // namespace muxsim

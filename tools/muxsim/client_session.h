@@ -21,6 +21,7 @@
 #include "event_writer.h"
 #include "frame.h"
 #include "frame_log.h"
+#include "simcommon/tls_listener.h"
 
 namespace muxsim {
 
@@ -138,8 +139,6 @@ private:
     std::chrono::steady_clock::time_point closing_deadline_{};
 };
 
-// The oldest queued OpenSSL error as text ("unknown error" when none); clears the
-// thread's error queue.
-std::string TakeSslError();
+using simcommon::TakeSslError;
 
 }  // namespace muxsim

@@ -1,39 +1,12 @@
-// One line per event on an output stream, serialised across threads and flushed at
-// once. Every event starts with "t" (milliseconds since the writer was made) and
-// "event"; the rest are the event's own members in the order given.
+// muxsim writes its events with the emulators' shared event writer.
 #pragma once
 
-#include <chrono>
-#include <mutex>
-#include <ostream>
-#include <string>
-
-#include <nlohmann/json.hpp>
+#include "simcommon/event_writer.h"
 
 namespace muxsim {
 
-using Json = nlohmann::ordered_json;
-
-enum class OutputFormat { kJson, kText };
-
-class EventWriter {
-public:
-    EventWriter(std::ostream& out, OutputFormat format);
-
-    // Writes the event `name` with the members of `members` (an object, may be null).
-    void Write(const std::string& name, const Json& members = Json::object());
-
-    // Convenience for an "error" event with a "message" and optional extra members.
-    void Error(const std::string& message, const Json& extra = Json::object());
-
-    // The readable one-line form used by the text format.
-    static std::string TextLine(const Json& event);
-
-private:
-    std::ostream& out_;
-    OutputFormat format_;
-    std::chrono::steady_clock::time_point start_;
-    std::mutex mutex_;
-};
+using simcommon::EventWriter;
+using simcommon::Json;
+using simcommon::OutputFormat;
 
 }  // namespace muxsim

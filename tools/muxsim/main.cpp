@@ -8,12 +8,12 @@
 #include <string>
 
 #include "behaviour.h"
-#include "cert_maker.h"
 #include "command_runner.h"
 #include "event_writer.h"
 #include "frame_log.h"
 #include "options.h"
 #include "packet.h"
+#include "simcommon/program.h"
 #include "tls_server.h"
 
 namespace {
@@ -39,39 +39,30 @@ int main(int argc, char** argv) {
         events.Error("bad command line: " + parsed.message);
         return Exit(events, parsed.exit_code);
     }
-    const muxsim::Options& options = *parsed.options;
-    muxsim::EventWriter events(std::cout, options.text ? muxsim::OutputFormat::kText
-                                                       : muxsim::OutputFormat::kJson);
+    muxsim::Options options = *parsed.options;
+    muxsim::EventWriter events(std::cout, simcommon::FormatOf(options.server));
     PH_init();
 
-    muxsim::ServerConfig config;
-    config.host = options.host;
-    config.port = options.port;
-    config.cert_file = options.cert_file;
-    config.key_file = options.key_file;
-    config.max_frame = options.max_frame;
-
     std::ifstream script;
-    if (!options.script.empty()) {
-        script.open(options.script);
+    if (!options.server.script.empty()) {
+        script.open(options.server.script);
         if (!script) {
-            events.Error("cannot read script " + options.script);
+            events.Error("cannot read script " + options.server.script);
             return Exit(events, 2);
         }
     }
     try {
-        if (!options.make_certs_dir.empty()) {
-            const auto files = muxsim::MakeCertificates(options.make_certs_dir, options.foreign);
-            config.cert_file = files.server_cert.string();
-            config.key_file = files.server_key.string();
-            events.Write("certificates", muxsim::Json{{"ca", files.ca.string()},
-                                                      {"server", files.server_cert.string()},
-                                                      {"signer", files.signer.string()}});
-        }
+        simcommon::PrepareCertificates(options.server, "muxsim", options.foreign, events);
     } catch (const std::exception& e) {
         events.Error(e.what());
         return Exit(events, 1);
     }
+    muxsim::ServerConfig config;
+    config.host = options.server.host;
+    config.port = options.server.port;
+    config.cert_file = options.server.cert_file;
+    config.key_file = options.server.key_file;
+    config.max_frame = options.max_frame;
 
     muxsim::Behaviour behaviour;
     for (const auto& [profile, password] : options.profiles) behaviour.SetProfile(profile, password);
@@ -87,12 +78,8 @@ int main(int argc, char** argv) {
     events.Write("listening", muxsim::Json{{"host", server.host()}, {"port", server.port()}});
 
     muxsim::CommandRunner runner(server, behaviour, frames, events);
-    bool running = true;
-    std::string line;
-    if (script.is_open()) {
-        while (running && std::getline(script, line)) running = runner.RunLine(line);
-    }
-    while (running && std::getline(std::cin, line)) running = runner.RunLine(line);
+    simcommon::RunCommandInput(script.is_open() ? &script : nullptr, std::cin,
+                               [&runner](std::string_view line) { return runner.RunLine(line); });
 
     server.Stop();
     return Exit(events, 0);

@@ -2,24 +2,19 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "simcommon/program.h"
+
 namespace muxsim {
 
 struct Options {
-    std::string host = "127.0.0.1";
-    std::uint16_t port = 0;
-    std::string cert_file;
-    std::string key_file;
-    std::string make_certs_dir;
+    simcommon::ServerOptions server;  // listening, certificates, script, event format
     bool foreign = false;
     std::vector<std::pair<std::string, std::string>> profiles;
-    std::string script;
-    bool text = false;
     std::size_t max_frame = 1'000'000;
 };
 

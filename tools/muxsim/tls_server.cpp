@@ -1,118 +1,30 @@
 #include "tls_server.h"
 
-#include <cerrno>
-#include <cstring>
-#include <stdexcept>
-
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <openssl/err.h>
-
 namespace muxsim {
 
-namespace {
-
-std::string PeerText(const sockaddr_in& address) {
-    char text[INET_ADDRSTRLEN] = "?";
-    inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-    return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
-}
-
-}  // namespace
-
 TlsServer::TlsServer(ServerConfig config, SessionContext context)
-    : config_(std::move(config)), context_(context) {}
+    : context_(context),
+      listener_(simcommon::ListenConfig{config.host, config.port, config.cert_file,
+                                        config.key_file},
+                context.events, [this](int fd, const std::string& peer) { Accept(fd, peer); }) {}
 
-TlsServer::~TlsServer() {
-    Stop();
-    if (ctx_) SSL_CTX_free(ctx_);
-}
+TlsServer::~TlsServer() { Stop(); }
 
-void TlsServer::Start() {
-    ERR_clear_error();
-    ctx_ = SSL_CTX_new(TLS_server_method());
-    if (!ctx_) throw std::runtime_error("cannot make a TLS context: " + TakeSslError());
-    SSL_CTX_set_min_proto_version(ctx_, TLS1_2_VERSION);
-    if (SSL_CTX_use_certificate_chain_file(ctx_, config_.cert_file.c_str()) != 1) {
-        throw std::runtime_error("cannot load certificate " + config_.cert_file + ": " +
-                                 TakeSslError());
-    }
-    if (SSL_CTX_use_PrivateKey_file(ctx_, config_.key_file.c_str(), SSL_FILETYPE_PEM) != 1 ||
-        SSL_CTX_check_private_key(ctx_) != 1) {
-        throw std::runtime_error("cannot load key " + config_.key_file + ": " + TakeSslError());
-    }
+void TlsServer::Start() { listener_.Start(); }
 
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (const int rc = getaddrinfo(config_.host.c_str(), nullptr, &hints, &found); rc != 0) {
-        throw std::runtime_error("cannot resolve " + config_.host + ": " + gai_strerror(rc));
-    }
-    sockaddr_in address{};
-    std::memcpy(&address, found->ai_addr, sizeof address);
-    freeaddrinfo(found);
-    address.sin_port = htons(config_.port);
-
-    listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listen_fd_ < 0) throw std::runtime_error("socket: " + std::string(std::strerror(errno)));
-    const int yes = 1;
-    setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    if (bind(listen_fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listen_fd_, 16) != 0) {
-        throw std::runtime_error("cannot listen on " + config_.host + ":" +
-                                 std::to_string(config_.port) + ": " + std::strerror(errno));
-    }
-    socklen_t size = sizeof address;
-    getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &size);
-    port_ = ntohs(address.sin_port);
-
-    wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake_fd_ < 0) throw std::runtime_error("eventfd: " + std::string(std::strerror(errno)));
-    accept_thread_ = std::thread([this] { AcceptLoop(); });
-}
-
-void TlsServer::AcceptLoop() {
-    int next_number = 0;
-    while (!stopping_) {
-        pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            context_.events.Error("poll on the listening socket failed: " +
-                                  std::string(std::strerror(errno)));
-            return;
+void TlsServer::Accept(int fd, const std::string& peer) {
+    auto session = std::make_shared<ClientSession>(++next_number_, fd, peer, listener_.context(),
+                                                   context_);
+    {
+        std::lock_guard lock(sessions_mutex_);
+        // Ended sessions stay listed, but their threads are joined here so that a
+        // long run with many reconnections does not keep finished threads around.
+        for (const auto& old : sessions_) {
+            if (!old->open()) old->Join();
         }
-        if (stopping_) return;
-        if (!(fds[0].revents & POLLIN)) continue;
-        sockaddr_in peer{};
-        socklen_t size = sizeof peer;
-        const int fd = accept4(listen_fd_, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC);
-        if (fd < 0) {
-            if (errno == EINTR || errno == EAGAIN || errno == ECONNABORTED) continue;
-            context_.events.Error("accept failed: " + std::string(std::strerror(errno)));
-            // Out of descriptors or memory: give the system a moment instead of spinning.
-            poll(nullptr, 0, 100);
-            continue;
-        }
-        auto session = std::make_shared<ClientSession>(++next_number, fd, PeerText(peer), ctx_,
-                                                       context_);
-        {
-            std::lock_guard lock(sessions_mutex_);
-            // Ended sessions stay listed, but their threads are joined here so that a
-            // long run with many reconnections does not keep finished threads around.
-            for (const auto& old : sessions_) {
-                if (!old->open()) old->Join();
-            }
-            sessions_.push_back(session);
-        }
-        session->Start();
+        sessions_.push_back(session);
     }
+    session->Start();
 }
 
 std::shared_ptr<ClientSession> TlsServer::Find(std::optional<int> number, std::string& error) {
@@ -142,15 +54,9 @@ std::vector<std::shared_ptr<ClientSession>> TlsServer::Sessions() {
 }
 
 void TlsServer::Stop() {
-    if (stopping_.exchange(true)) return;
-    if (accept_thread_.joinable()) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t written = write(wake_fd_, &one, sizeof one);
-        accept_thread_.join();
-    }
-    if (listen_fd_ >= 0) close(listen_fd_);
-    if (wake_fd_ >= 0) close(wake_fd_);
-    listen_fd_ = wake_fd_ = -1;
+    if (stopped_) return;
+    stopped_ = true;
+    listener_.Stop();
     for (const auto& session : Sessions()) {
         session->Post([](ClientSession& s) { s.CloseGracefully("server quits"); });
     }

@@ -1,20 +1,16 @@
-// The listening side: a TLS context from a certificate and key, a TCP socket on the
-// chosen address, and an accept loop on its own thread that gives each client a
-// number (1, 2, ...) and a session.
+// The listening side: the shared TLS listener, whose accept thread gives each client
+// a number (1, 2, ...) and a session.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include <openssl/ssl.h>
-
 #include "client_session.h"
+#include "simcommon/tls_listener.h"
 
 namespace muxsim {
 
@@ -35,8 +31,8 @@ public:
 
     // Loads the certificate, listens and starts accepting. Throws std::runtime_error.
     void Start();
-    std::uint16_t port() const { return port_; }
-    const std::string& host() const { return config_.host; }
+    std::uint16_t port() const { return listener_.port(); }
+    const std::string& host() const { return listener_.host(); }
 
     // The session numbered `number`, or the newest one not yet closed when empty.
     // Null with `error` set when there is none or it is closed.
@@ -47,18 +43,16 @@ public:
     void Stop();
 
 private:
-    void AcceptLoop();
+    // On the accept thread: a session for the accepted socket.
+    void Accept(int fd, const std::string& peer);
 
-    ServerConfig config_;
     SessionContext context_;
-    SSL_CTX* ctx_ = nullptr;
-    int listen_fd_ = -1;
-    int wake_fd_ = -1;
-    std::uint16_t port_ = 0;
-    std::atomic<bool> stopping_{false};
-    std::thread accept_thread_;
     std::mutex sessions_mutex_;
-    std::vector<std::shared_ptr<ClientSession>> sessions_;
+    std::vector<std::shared_ptr<ClientSession>> sessions_;  // under sessions_mutex_
+    int next_number_ = 0;                                   // accept thread only
+    bool stopped_ = false;
+    // Last, so that the accept thread has ended before the sessions go.
+    simcommon::TlsListener listener_;
 };
 
 }  // namespace muxsim

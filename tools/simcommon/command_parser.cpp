@@ -1,9 +1,9 @@
-#include "command_parser.h"
+#include "simcommon/command_parser.h"
 
 #include <charconv>
 #include <cstdio>
 
-namespace muxsim {
+namespace simcommon {
 
 namespace {
 
@@ -154,4 +154,4 @@ std::string DescribeBytes(std::string_view bytes, std::size_t max) {
     return out;
 }
 
-}  // namespace muxsim
+}  // namespace simcommon

@@ -1,4 +1,4 @@
-#include "cert_maker.h"
+#include "simcommon/cert_maker.h"
 
 #include <memory>
 #include <stdexcept>
@@ -11,7 +11,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
-namespace muxsim {
+namespace simcommon {
 
 namespace {
 
@@ -55,7 +55,8 @@ void AddExtension(X509* cert, X509* issuer, int nid, const char* value) {
 
 // A certificate for `subject_cn` holding `key`, not yet signed; issuer set to
 // `issuer` (or itself when null).
-Cert NewCertificate(const std::string& subject_cn, EVP_PKEY* key, X509* issuer) {
+Cert NewCertificate(const std::string& owner, const std::string& subject_cn, EVP_PKEY* key,
+                    X509* issuer) {
     Cert cert(X509_new());
     if (!cert || X509_set_version(cert.get(), 2) != 1) Fail("cannot make a certificate");
 
@@ -72,7 +73,7 @@ Cert NewCertificate(const std::string& subject_cn, EVP_PKEY* key, X509* issuer) 
     X509_NAME* name = X509_get_subject_name(cert.get());
     const auto* cn = reinterpret_cast<const unsigned char*>(subject_cn.c_str());
     if (X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
-                                   reinterpret_cast<const unsigned char*>("muxsim"), -1, -1,
+                                   reinterpret_cast<const unsigned char*>(owner.c_str()), -1, -1,
                                    0) != 1 ||
         X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, cn, -1, -1, 0) != 1) {
         Fail("cannot set the subject");
@@ -85,8 +86,8 @@ Cert NewCertificate(const std::string& subject_cn, EVP_PKEY* key, X509* issuer) 
     return cert;
 }
 
-Cert MakeCa(const std::string& cn, EVP_PKEY* key) {
-    Cert cert = NewCertificate(cn, key, nullptr);
+Cert MakeCa(const std::string& owner, const std::string& cn, EVP_PKEY* key) {
+    Cert cert = NewCertificate(owner, cn, key, nullptr);
     AddExtension(cert.get(), cert.get(), NID_basic_constraints, "critical,CA:TRUE");
     AddExtension(cert.get(), cert.get(), NID_key_usage, "critical,keyCertSign,cRLSign");
     AddExtension(cert.get(), cert.get(), NID_subject_key_identifier, "hash");
@@ -94,8 +95,8 @@ Cert MakeCa(const std::string& cn, EVP_PKEY* key) {
     return cert;
 }
 
-Cert MakeServer(EVP_PKEY* key, X509* ca, EVP_PKEY* ca_key) {
-    Cert cert = NewCertificate("localhost", key, ca);
+Cert MakeServer(const std::string& owner, EVP_PKEY* key, X509* ca, EVP_PKEY* ca_key) {
+    Cert cert = NewCertificate(owner, "localhost", key, ca);
     AddExtension(cert.get(), ca, NID_basic_constraints, "critical,CA:FALSE");
     AddExtension(cert.get(), ca, NID_key_usage, "critical,digitalSignature,keyEncipherment");
     AddExtension(cert.get(), ca, NID_ext_key_usage, "serverAuth");
@@ -128,7 +129,8 @@ void WriteKey(const std::filesystem::path& path, EVP_PKEY* key) {
 
 }  // namespace
 
-CertificateFiles MakeCertificates(const std::filesystem::path& dir, bool foreign) {
+CertificateFiles MakeCertificates(const std::filesystem::path& dir, const std::string& owner,
+                                  bool foreign) {
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (ec) throw std::runtime_error("cannot create " + dir.string() + ": " + ec.message());
@@ -140,7 +142,7 @@ CertificateFiles MakeCertificates(const std::filesystem::path& dir, bool foreign
     files.server_key = dir / "server.key";
 
     Key ca_key = MakeKey();
-    Cert ca = MakeCa("muxsim test CA", ca_key.get());
+    Cert ca = MakeCa(owner, owner + " test CA", ca_key.get());
     WriteCert(files.ca, ca.get());
     WriteKey(files.ca_key, ca_key.get());
     files.signer = files.ca;
@@ -149,18 +151,18 @@ CertificateFiles MakeCertificates(const std::filesystem::path& dir, bool foreign
     Cert signer;
     if (foreign) {
         signer_key = MakeKey();
-        signer = MakeCa("muxsim foreign CA", signer_key.get());
+        signer = MakeCa(owner, owner + " foreign CA", signer_key.get());
         files.signer = dir / "foreign-ca.pem";
         WriteCert(files.signer, signer.get());
         WriteKey(dir / "foreign-ca.key", signer_key.get());
     }
 
     Key server_key = MakeKey();
-    Cert server = MakeServer(server_key.get(), foreign ? signer.get() : ca.get(),
+    Cert server = MakeServer(owner, server_key.get(), foreign ? signer.get() : ca.get(),
                              foreign ? signer_key.get() : ca_key.get());
     WriteCert(files.server_cert, server.get());
     WriteKey(files.server_key, server_key.get());
     return files;
 }
 
-}  // namespace muxsim
+}  // namespace simcommon

@@ -1,9 +1,9 @@
-#include "event_writer.h"
+#include "simcommon/event_writer.h"
 
 #include <iomanip>
 #include <sstream>
 
-namespace muxsim {
+namespace simcommon {
 
 EventWriter::EventWriter(std::ostream& out, OutputFormat format)
     : out_(out), format_(format), start_(std::chrono::steady_clock::now()) {}
@@ -68,4 +68,4 @@ std::string EventWriter::TextLine(const Json& event) {
     return line.str();
 }
 
-}  // namespace muxsim
+}  // namespace simcommon

@@ -1,0 +1,45 @@
+// mcsim's server: the shared TLS listener, whose accept thread numbers each client
+// (1, 2, ...) and starts its connection, and the stop descriptor that ends them all.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "connection.h"
+#include "simcommon/tls_listener.h"
+
+namespace mcsim {
+
+class Server {
+public:
+    Server(simcommon::ListenConfig config, EventWriter& events, MailboxStore& store,
+           FaultPlan& faults);
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // Listens and starts accepting. Throws std::runtime_error with the cause.
+    void Start();
+    std::uint16_t port() const { return listener_.port(); }
+    const std::string& host() const { return listener_.host(); }
+
+    // Stops accepting, ends every connection (each is closed within its bounded
+    // close) and waits for their threads. Calling it again does nothing.
+    void Stop();
+
+private:
+    void Accept(int fd, const std::string& peer);
+
+    ServerContext context_;
+    int stop_fd_ = -1;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<Connection>> connections_;  // under mutex_
+    int next_number_ = 0;                                   // accept thread only
+    bool stopped_ = false;
+    // Last, so that the accept thread has ended before the connections go.
+    simcommon::TlsListener listener_;
+};
+
+}  // namespace mcsim

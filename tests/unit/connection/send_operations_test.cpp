@@ -138,8 +138,10 @@ TEST_F(WriterTest, HeartbeatsFollowTheLoginFifteenSecondsApart) {
   std::int64_t previous = frames.front().atMs;
   for (std::size_t i = 1; i < frames.size(); ++i) {
     EXPECT_EQ(frames[i].Value("command"), "heartbeat");
-    // Whole (scaled) seconds on a one-second tick: at least 14 of them in between.
-    EXPECT_GE(frames[i].atMs - previous, qmos::ScaledMs(14000)) << i;
+    // Fifteen (scaled) seconds on a one-second tick, at least 14 of them, seen at the
+    // peer: one frame delivered late on a loaded machine may shorten the next gap by
+    // its delay, which the margin below allows for.
+    EXPECT_GE(frames[i].atMs - previous, qmos::ScaledMs(12000)) << i;
     previous = frames[i].atMs;
   }
   EXPECT_GE(TerminateLikePlugin(), 0);

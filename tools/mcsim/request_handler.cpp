@@ -48,7 +48,8 @@ std::optional<std::string> FieldValue(const FieldList& fields, const std::string
 FieldList WithoutPasswords(const FieldList& fields) {
     FieldList shown = fields;
     for (auto& [name, value] : shown) {
-        if (IsPasswordField(name)) value.assign(1, '*');  // assigning "*" trips a false -Wrestrict of GCC 12
+        // assign(1, '*') rather than = "*", which trips a false -Wrestrict of GCC 12.
+        if (IsPasswordField(name)) value.assign(1, '*');
     }
     return shown;
 }

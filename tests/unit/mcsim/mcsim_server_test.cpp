@@ -137,7 +137,8 @@ TEST_F(McsimTest, GetAnswersByProfileAndPassword) {
     const auto listing = Command({"mailbox 77 Kite-7777"});
     EXPECT_THAT(Get("77", "Kite-7777"), ElementsAre(Pair("result", "ok")));
     EXPECT_EQ(listing["mailboxes"].dump(),
-              R"([{"profile":"1234","prefs":["first_time_user","quota"]},{"profile":"77","prefs":[]}])");
+              R"([{"profile":"1234","prefs":["first_time_user","quota"]},)"
+              R"({"profile":"77","prefs":[]}])");
 }
 
 // The local date `days` from today, worked out apart from mcsim's own code.
@@ -158,7 +159,8 @@ std::string LocalDateIn(int days) {
 }
 
 TEST_F(McsimTest, ExpiryGivenInDaysIsAnsweredAsTheLocalDate) {
-    Start({"--mailbox", "1:Owl-5678:pwd_expiry=+5", "--mailbox", "2:Lark-9012:pwd_expiry=20300115"});
+    Start({"--mailbox", "1:Owl-5678:pwd_expiry=+5", "--mailbox",
+           "2:Lark-9012:pwd_expiry=20300115"});
     Command({"mailbox 3 Wren-3456 pwd_expiry=-2", "mailbox 4 Kite-7777 pwd_expiry=0"});
     const struct {
         const char* profile;
@@ -169,7 +171,8 @@ TEST_F(McsimTest, ExpiryGivenInDaysIsAnsweredAsTheLocalDate) {
         const std::string before = LocalDateIn(c.days);
         const auto answered = FieldValue(Get(c.profile, c.password), "pref.pwd_expiry");
         const std::string after = LocalDateIn(c.days);  // the day may turn meanwhile
-        EXPECT_TRUE(answered == before || answered == after) << c.profile << ": " << *answered;
+        EXPECT_TRUE(answered == before || answered == after)
+            << c.profile << ": " << answered.value_or("<none>");
     }
     EXPECT_EQ(FieldValue(Get("2", "Lark-9012"), "pref.pwd_expiry"), "20300115");
 }

@@ -55,7 +55,7 @@ std::optional<MailboxSpec> ParseMailboxSpec(std::string_view text, std::string& 
     }
     const auto second = text.find(':', first + 1);
     std::string ignored;
-    MailboxSpec spec;
+    MailboxSpec mailbox;
     const auto profile = simcommon::Unescape(text.substr(0, first), ignored);
     const auto password =
         simcommon::Unescape(text.substr(first + 1, second == std::string_view::npos
@@ -66,9 +66,9 @@ std::optional<MailboxSpec> ParseMailboxSpec(std::string_view text, std::string& 
         error = "--mailbox: bad escape in the profile or password";
         return std::nullopt;
     }
-    spec.profile = *profile;
-    spec.password = *password;
-    if (second == std::string_view::npos) return spec;
+    mailbox.profile = *profile;
+    mailbox.password = *password;
+    if (second == std::string_view::npos) return mailbox;
 
     std::string_view prefs = text.substr(second + 1);
     while (!prefs.empty()) {
@@ -82,17 +82,17 @@ std::optional<MailboxSpec> ParseMailboxSpec(std::string_view text, std::string& 
         const auto value = key ? simcommon::Unescape(item.substr(equals + 1), ignored)
                                : std::nullopt;
         if (!value) {
-            error = "--mailbox for profile '" + spec.profile +
+            error = "--mailbox for profile '" + mailbox.profile +
                     "': preferences are KEY=VALUE separated by commas";
             return std::nullopt;
         }
         if (auto problem = CheckPrefKey(*key)) {
-            error = "--mailbox for profile '" + spec.profile + "': " + *problem;
+            error = "--mailbox for profile '" + mailbox.profile + "': " + *problem;
             return std::nullopt;
         }
-        spec.prefs.emplace_back(*key, *value);
+        mailbox.prefs.emplace_back(*key, *value);
     }
-    return spec;
+    return mailbox;
 }
 
 ParseOutcome ParseOptions(int argc, const char* const* argv) {
@@ -122,13 +122,13 @@ ParseOutcome ParseOptions(int argc, const char* const* argv) {
     }
     for (const std::string& entry : mailboxes) {
         std::string error;
-        auto spec = ParseMailboxSpec(entry, error);
-        if (!spec) {
+        auto mailbox = ParseMailboxSpec(entry, error);
+        if (!mailbox) {
             outcome.exit_code = 2;
             outcome.message = WithoutPasswords(error, PasswordsIn(argc, argv));
             return outcome;
         }
-        options.mailboxes.push_back(std::move(*spec));
+        options.mailboxes.push_back(std::move(*mailbox));
     }
     outcome.options = std::move(options);
     return outcome;

@@ -17,17 +17,17 @@ using ::testing::Pair;
 
 TEST(MailboxSpec, SplitsProfilePasswordAndPreferences) {
     std::string error;
-    auto spec = ParseMailboxSpec("1234:pw\\sx:first_time_user=yes,pwd_expiry=+5,note=", error);
-    ASSERT_TRUE(spec) << error;
-    EXPECT_EQ(spec->profile, "1234");
-    EXPECT_EQ(spec->password, "pw x");
-    EXPECT_THAT(spec->prefs, ElementsAre(Pair("first_time_user", "yes"), Pair("pwd_expiry", "+5"),
+    auto mailbox = ParseMailboxSpec("1234:pw\\sx:first_time_user=yes,pwd_expiry=+5,note=", error);
+    ASSERT_TRUE(mailbox) << error;
+    EXPECT_EQ(mailbox->profile, "1234");
+    EXPECT_EQ(mailbox->password, "pw x");
+    EXPECT_THAT(mailbox->prefs, ElementsAre(Pair("first_time_user", "yes"), Pair("pwd_expiry", "+5"),
                                          Pair("note", "")));
 
-    spec = ParseMailboxSpec("42:", error);  // an empty password, no preferences
-    ASSERT_TRUE(spec) << error;
-    EXPECT_EQ(spec->password, "");
-    EXPECT_TRUE(spec->prefs.empty());
+    mailbox = ParseMailboxSpec("42:", error);  // an empty password, no preferences
+    ASSERT_TRUE(mailbox) << error;
+    EXPECT_EQ(mailbox->password, "");
+    EXPECT_TRUE(mailbox->prefs.empty());
 
     for (const char* bad : {"nocolon-hush", ":hush", "1:hush:novalue", "1:hush:=v", "1:hush:a=\\q",
                             "1:hu\\qsh", "1:hush:a=1,,b=2"}) {

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "connection/PluginThread.h"
+#include "credentials/PasswordValidation.h"
 #include "diag/trace_log.h"
 #include "hashtable.h"
 #include "packet.h"
@@ -302,10 +303,11 @@ HRESULT TVantiroImpl::Terminate() {
   ProcessState& state = State();
   try {
     if (TraceEnabled()) WriteTrace("TVantiroImpl::Terminate(): Terminating");
-    if (state.ValidatingPassword) {
-      if (TraceEnabled()) WriteTrace("TVantiroImpl:Terminate():ValidatePasswordThread is still running");
-      if (ValidatePasswordThread) ValidatePasswordThread->Terminate();
-    }
+    if (state.ValidatingPassword && TraceEnabled())
+      WriteTrace("TVantiroImpl:Terminate():ValidatePasswordThread is still running");
+    // Also a validation still waiting for the login is told to stop: it would
+    // otherwise wait on after the plug-in has gone.
+    if (ValidatePasswordThread) ValidatePasswordThread->Terminate();
   } catch (...) {
   }
 
@@ -513,13 +515,17 @@ void TVantiroImpl::ValidationAddressArrived(const char* service, const char* hos
     WriteTrace("VantiroImpl1:Publish() to spawn a new thread to check if password expired");
   if (!state.GetPluginThread() && TraceEnabled())
     WriteTrace("VantiroImpl1::Publish() This shouldn'thappen...pluginThread=NULL");
+  // A validation that has ended no longer counts as running: the next lookup answer
+  // past the throttle checks the password again while it is close to its expiry.
+  if (ValidatePasswordThread && ValidatePasswordThread->Finished()) ValidatePasswordThread.reset();
   if (ValidatePasswordThread) {
     if (TraceEnabled())
       WriteTrace("VantiroImpl1::Publish() Validate Password thread running...needs investigate, ignoring");
     return;
   }
-  // The password-validation thread is started here once it exists; until then the
-  // address is recorded (and throttled) and nothing runs.
+  ValidatePasswordThread = qmos::TThread::StartNew<passwordValidation>(port16, std::string(host));
+  if (!ValidatePasswordThread)
+    Trace("VantiroImpl1::Publish() The password validation thread could not be started");
 }
 
 void TVantiroImpl::MultiplexorAddressArrived(const char* service, const char* host,

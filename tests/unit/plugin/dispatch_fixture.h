@@ -9,6 +9,7 @@
 #include "plugin/VantiroImpl.h"
 #include "plugin/process_state.h"
 #include "plugin_fixture.h"
+#include "qmos/application.h"
 #include "qmos/bstr.h"
 #include "qmos/com_ptr.h"
 #include "testsupport/frame_peer.h"
@@ -29,6 +30,18 @@ inline void PutSetting(quillmere::IQMViewerBase& host, const std::string& key, c
 inline std::string MultiplexorAnswer(std::uint16_t port) {
   return "service_name:multiplexor\nip_address:127.0.0.1\ntcp_port:" + std::to_string(port) + "\n";
 }
+
+// While it lives the main thread serves no queue, so a password validation that a
+// test starts ends before it would reach a mailbox server.
+struct MainThreadNotServed {
+  MainThreadNotServed() { qmos::Application::Instance().StopServing(); }
+  ~MainThreadNotServed() { qmos::Application::Instance().StartServing(); }
+  MainThreadNotServed(const MainThreadNotServed&) = delete;
+  MainThreadNotServed& operator=(const MainThreadNotServed&) = delete;
+};
+
+inline constexpr const char* kValidationNotRun =
+    "passwordValidation: The host no longer serves its queue; the password was not checked";
 
 class DispatchTest : public PluginTest {
  protected:
@@ -52,6 +65,14 @@ class DispatchTest : public PluginTest {
     plugin_ = qmos::ComPtr<quillmere::IQMViewerPlugin>::Attach(
         static_cast<quillmere::IQMViewerPlugin*>(new vantiro::TVantiroImpl()));
     ASSERT_EQ(plugin_->Initialize(&host_), qmos::S_OK);
+  }
+
+  // Terminate the plug-in and wait for every thread of the run to end (while a
+  // MainThreadNotServed still lives, so no validation can wait for the main thread).
+  void EndRun() {
+    EXPECT_EQ(plugin_->Terminate(), qmos::S_OK);
+    plugin_.Reset();
+    EXPECT_TRUE(WaitUntil([] { return qmos::TThread::RunningCount() == 0; }));
   }
 
   // Initialize, answer the lookup with the peer, and wait for the login.

@@ -71,6 +71,7 @@ TEST_F(DispatchTest, EveryRequestQueueBecomesItsPacketWithTheLoginCredentials) {
 }
 
 TEST_F(DispatchTest, MailboxServerAnswersStartAValidationOnlyUnderEveryCondition) {
+  const MainThreadNotServed offline;
   Initialize();
   State().LoginAuthenticated = true;
   State().DaysToExpiry = 14;
@@ -99,6 +100,7 @@ TEST_F(DispatchTest, MailboxServerAnswersStartAValidationOnlyUnderEveryCondition
   // The first answer counts; the same address again within the throttle does not.
   EXPECT_EQ(Publish("service_lookup_response", good), qmos::S_OK);
   EXPECT_EQ(TraceCount(kValidationStarted), 1);
+  EXPECT_TRUE(WaitUntil([&] { return TraceCount(kValidationNotRun) == 1; }));  // it was started
   EXPECT_EQ(Publish("service_lookup_response", good), qmos::S_OK);
   EXPECT_EQ(TraceCount(kValidationStarted), 1);
   EXPECT_EQ(TraceCount(kTooSoon), 1);
@@ -114,6 +116,7 @@ TEST_F(DispatchTest, MailboxServerAnswersStartAValidationOnlyUnderEveryCondition
   EXPECT_EQ(TraceCount(kValidationStarted), 3);
   // The multiplexor's own check ignores these answers.
   EXPECT_FALSE(TraceHas("VantiroImpl::Publish() we got multiplexor ip/port,signal Pluginthread its safe to connect to it"));
+  EndRun();
   State().LoginAuthenticated = false;
   State().DaysToExpiry = 0;
 }

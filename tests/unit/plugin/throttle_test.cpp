@@ -11,6 +11,7 @@ namespace {
 using vantiro::State;
 
 TEST_F(DispatchTest, TheSameAddressIsValidatedAgainOnceTheThrottleHasPassed) {
+  const MainThreadNotServed offline;
   Initialize();
   State().LoginAuthenticated = true;
   State().DaysToExpiry = 3;
@@ -29,6 +30,9 @@ TEST_F(DispatchTest, TheSameAddressIsValidatedAgainOnceTheThrottleHasPassed) {
   while (qmos::SecondsSince1970() - first < 3) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(Publish("service_lookup_response", answer), qmos::S_OK);
   EXPECT_EQ(TraceCount(started), 2);
+  // The first validation had ended, so the second one ran as well.
+  EXPECT_TRUE(WaitUntil([&] { return TraceCount(kValidationNotRun) == 2; }));
+  EndRun();
   State().LoginAuthenticated = false;
   State().DaysToExpiry = 0;
 }

@@ -7,8 +7,8 @@
 #include "connection/validating_caption.h"
 #include "credentials/expiry_date.h"
 #include "credentials/preferences_cache.h"
+#include "credentials/table_ptr.h"
 #include "diag/trace_log.h"
-#include "hashtable.h"
 #include "mcapi.h"
 #include "plugin/process_state.h"
 #include "qmos/application.h"
@@ -35,11 +35,6 @@ constexpr const char* kNotConfiguredText =
     "The Unified Messaging Server has reported that your mailbox is not configured yet.\nSorry you "
     "are not allowed to login according to your corporate security policy.\nPlease ring and setup "
     "your mailbox over phone, then restart the Quillmere Client.";
-
-struct TableDeleter {
-  void operator()(HASHTABLE* table) const { HT_destroy(table); }
-};
-using TablePtr = std::unique_ptr<HASHTABLE, TableDeleter>;
 
 std::string Text(const char* value) { return value ? std::string(value) : std::string(); }
 
@@ -128,13 +123,7 @@ void passwordValidation::CheckExpiry() {
         return;
       }
     }
-    if (days <= kWarningDays && !Terminated()) {
-      // The password change takes over here once it is part of the plug-in; until
-      // then the session stays as it is, neither online nor taken offline.
-      Trace("passwordValidation::Execute() The password expires within %d days; its change is not "
-            "offered by this build",
-            kWarningDays);
-    }
+    if (days <= kWarningDays && !Terminated()) changepass();
   }
   ReleaseClient();
   state.ValidatingPassword = false;

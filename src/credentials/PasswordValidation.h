@@ -40,6 +40,15 @@ class passwordValidation : public qmos::TThread {
   // (negative on failure). Main thread.
   int connectToMC();
 
+  // The password change: shows the change dialog until the user cancels or types an
+  // acceptable new password, sends that to the mailbox server and ends the session's
+  // check online or offline. Four wrong current passwords lock the change out and
+  // take the connection offline. Main thread.
+  void changepass();
+  // Sends newPassword to the mailbox server, logged in with the stored password.
+  // 0 when the server took it; -1 when the thread was told to stop.
+  int putNewPassword(const std::string& newPassword);
+
   // How often Execute looks whether the login is authenticated (scaled).
   static constexpr int kLoginPollMs = 300;
   // "pwd_expiry" taken when the fetch failed.
@@ -53,6 +62,10 @@ class passwordValidation : public qmos::TThread {
   // Disconnects and destroys the held client, if any.
   void ReleaseClient();
   std::shared_ptr<PluginThread> Supervisor() const;
+  // The session after the change dialog was cancelled, or a new password accepted.
+  void Postponed(bool remindAgain);
+  void StayedExpired();
+  void SendNewPassword(const std::string& newPassword);
 
   const std::string address_;
   const std::int16_t port_;

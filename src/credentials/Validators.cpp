@@ -13,13 +13,23 @@ std::string DigitsOnly(const std::string& text) {
   return digits;
 }
 
-void EditValidator(qmos::Label& status, qmos::Edit& edit, const std::string& filtered) {
-  status.visible = false;
-  status.enabled = false;
+namespace {
+
+void PutFiltered(qmos::Edit& edit, const std::string& filtered) {
   if (edit.Text() == filtered) return;
   edit.SetText(filtered);
   edit.SetSelLength(0);
   edit.SetSelStart(edit.Length());
 }
+
+}  // namespace
+
+void EditValidator(qmos::Label& status, qmos::Edit& edit, const std::string& filtered) {
+  status.visible = false;
+  status.enabled = false;
+  PutFiltered(edit, filtered);
+}
+
+void KeepDigitsOnly(qmos::Edit& edit) { PutFiltered(edit, DigitsOnly(edit.Text())); }
 
 }  // namespace vantiro

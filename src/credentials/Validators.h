@@ -19,4 +19,8 @@ std::string DigitsOnly(const std::string& text);
 // last character, as if the person had typed just the digits.
 void EditValidator(qmos::Label& status, qmos::Edit& edit, const std::string& filtered);
 
+// Reduces edit to its own digits, with nothing selected and the caret after the
+// last character, when it holds anything else.
+void KeepDigitsOnly(qmos::Edit& edit);
+
 }  // namespace vantiro

@@ -87,6 +87,10 @@ class Application {
   // runs on the main thread as Synchronize does; when that is refused (the queue is
   // no longer served) it shows nothing and returns 0.
   int MessageBox(const std::string& text, const std::string& title, unsigned flags = MB_OK);
+  // The application's title, which simple messages carry.
+  std::string Title() const { return "Quillmere Client"; }
+  // A simple message: the text, the application's title and an OK button.
+  void ShowMessage(const std::string& text) { MessageBox(text, Title(), MB_OK); }
   // Restores the main window / brings it to the front (on the main thread).
   void Restore();
   void BringToFront();

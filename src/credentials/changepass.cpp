@@ -1,0 +1,183 @@
+// The password change of the password validation: the dialog, the site's policy
+// checks, the new password sent to the mailbox server, and the session's outcome.
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "connection/PluginThread.h"
+#include "credentials/ChangePassword.h"
+#include "credentials/PasswordValidation.h"
+#include "credentials/Validators.h"
+#include "credentials/table_ptr.h"
+#include "diag/trace_log.h"
+#include "mcapi.h"
+#include "plugin/process_state.h"
+#include "qmos/application.h"
+#include "qmos/message_box.h"
+
+namespace vantiro {
+
+namespace {
+
+// Wrong current passwords allowed in one change before it is locked out.
+constexpr int kAllowedWrongPasswords = 4;
+constexpr std::size_t kPasswordLength = 8;
+// Days a freshly changed password is taken to last.
+constexpr int kNewPasswordDays = 90;
+
+constexpr const char* kErrorTitle = "Quillmere Client Login:Failed to Validate Password";
+constexpr const char* kLockTitle = "Password is being Locked";
+constexpr const char* kLockText =
+    "You have reached the maximum allowed failed attempts.\nPlease restart your Client.";
+constexpr const char* kWrongCurrent = "Your current password entered is invalid, please try again.";
+constexpr const char* kMismatch = "New password entered twice doesnt match";
+constexpr const char* kWrongLength = "Password must be 8 digits long.";
+constexpr const char* kReused =
+    "The new password you entered has been previously used, please choose another one.";
+constexpr const char* kTooSimple =
+    "The Password you entered is too simple or geometric patterns which is against the Corvane "
+    "security policy. Please choose another one...";
+constexpr const char* kStaysOffline =
+    "Since your password has been expired and not changed, you will remain in offline mode.";
+constexpr const char* kNotQualified =
+    "Your new password has not been qualified according to the location standards, or there "
+    "might be a network issue to connect to MC. %s close Quillmere Client, and call your Rirezer "
+    "Uduzor System to change it, then restart the Quillmere Client.";
+
+void ErrorBox(const std::string& text) {
+  qmos::Application::Instance().MessageBox(text, kErrorTitle, qmos::MB_OK | qmos::MB_ICONERROR);
+}
+
+void FillReasons(TChangePassword& dialog, const std::string& profile, int days) {
+  std::string first = "Password for Voice Mailbox " + profile;
+  if (days > 0) {
+    first += " will be expired in the next " + std::to_string(days) + " days";
+    dialog.lChangeSuggestion.caption = "You may want to change it from here right away:";
+    dialog.cReminder.enabled = true;
+  } else {
+    first += " has expired.";
+    dialog.lChangeSuggestion.caption = "Please Change it. Otherwise you may not be able to set to online:";
+    dialog.cReminder.enabled = false;
+  }
+  dialog.lToBeExpired.caption = first;
+  dialog.cReminder.SetChecked(true);
+}
+
+}  // namespace
+
+void passwordValidation::changepass() {
+  ProcessState& state = State();
+  qmos::Application& application = qmos::Application::Instance();
+  const auto dialog = std::make_unique<TChangePassword>();
+  FillReasons(*dialog, profile_, state.DaysToExpiry);
+
+  int allowedWrong = kAllowedWrongPasswords;
+  application.Restore();
+  application.BringToFront();
+
+  bool cancelled = false;
+  bool lockedOut = false;
+  std::string newPassword;
+  for (;;) {
+    dialog->BringToFront();
+    // Any way of closing but OK counts as Cancel, so the dialog cannot come back
+    // without end.
+    cancelled = dialog->ShowModal() != qmos::mrOk;
+    newPassword = DigitsOnly(dialog->edtNewPassword.Text());
+    const std::string again = DigitsOnly(dialog->edtReNewPassword.Text());
+    // A thread told to stop while the dialog was open checks nothing more.
+    if (cancelled || Terminated()) break;
+
+    if (DigitsOnly(dialog->edtCurrentPassword.Text()) != password_) {
+      if (--allowedWrong == 0) {
+        application.MessageBox(kLockText, kLockTitle, qmos::MB_OK);
+        lockedOut = true;
+        break;
+      }
+      ErrorBox(kWrongCurrent);
+    } else if (newPassword != again) {
+      ErrorBox(kMismatch);
+    } else if (newPassword.size() != kPasswordLength) {
+      ErrorBox(kWrongLength);
+    } else if (newPassword == password_) {
+      ErrorBox(kReused);
+    } else if (IsRefusedPattern(newPassword)) {
+      application.ShowMessage(kTooSimple);
+    } else {
+      break;  // accepted
+    }
+  }
+  Trace(cancelled ? "PasswordValidation::changepass()...mrCancel" : "PasswordValidation::changepass()...mrOk");
+
+  if (lockedOut) {
+    // The lock box asks for a restart; the session must not stay online meanwhile
+    // with a password the mailbox server has not confirmed.
+    Trace("PasswordValidation::changepass() Too many wrong current passwords, going offline");
+    setonline(false);
+  } else if (cancelled) {
+    if (state.DaysToExpiry > 0) {
+      Postponed(dialog->cReminder.Checked());
+    } else {
+      StayedExpired();
+    }
+  } else {
+    SendNewPassword(newPassword);
+  }
+}
+
+void passwordValidation::Postponed(bool remindAgain) {
+  if (!remindAgain) {
+    if (const std::shared_ptr<PluginThread> supervisor = Supervisor())
+      supervisor->PutHostData("warn_expired_password", "no");
+  }
+  State().MCValidate = true;
+  setonline(true);
+}
+
+void passwordValidation::StayedExpired() {
+  qmos::Application::Instance().ShowMessage(kStaysOffline);
+  State().MCValidate = false;
+  setonline(false);
+  Trace("PasswordValidate:changepassword failed set MC_Validate=false");
+}
+
+void passwordValidation::SendNewPassword(const std::string& newPassword) {
+  ProcessState& state = State();
+  Trace("PasswordValidate:Validated set MCValidate=true");
+  const int rc = putNewPassword(newPassword);
+  if (rc != 0) {
+    const bool stillValid = state.DaysToExpiry > 0;
+    char text[512];
+    std::snprintf(text, sizeof text, kNotQualified, stillValid ? "You may want to" : "Please");
+    ErrorBox(text);
+    setonline(stillValid);
+    Trace("passwordValidation:changepassword() Failed to change password- server return FAILURE");
+    return;
+  }
+  const std::shared_ptr<PluginThread> supervisor = Supervisor();
+  if (Terminated() || !supervisor) return;
+  Trace("passwordValidation:Expired Password has been successfully changed.");
+  supervisor->PutHostData("mc_password", newPassword);
+  Trace("passwordValidation:New Password is now saved automatically");
+  setonline(true);
+  state.MCValidate = true;
+  state.DaysToExpiry = kNewPasswordDays;
+  supervisor->PutHostData("warn_expired_password", "yes");
+}
+
+int passwordValidation::putNewPassword(const std::string& newPassword) {
+  int rc = -1;
+  if (Terminated()) return rc;
+  client_ = std::make_unique<MessageCenterAPI>(address_, port_, profile_, password_);
+  Trace("passwordValidation::putNewPassword() create a new MCAPI");
+  const TablePtr table(HT_create(1, 0));
+  if (table && HT_put_str(table.get(), "password", newPassword.c_str()) == 0) {
+    Trace("passwordValidation::put a new password..Entering...");
+    rc = client_->putPreferences(table.get());
+  }
+  Trace("passwordValidation::putPreferences OK");
+  client_.reset();
+  return rc;
+}
+
+}  // namespace vantiro

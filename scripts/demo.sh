@@ -5,13 +5,17 @@
 # console host's settings), registers the plug-in, starts the multiplexor emulator
 # (muxsim) and runs the console host (qmhost) with the plug-in through a short session:
 # address lookup, TLS login with a wrong stored password, the login dialog answered
-# with the right one and the login that follows, heartbeats, a hold request, a refused transfer with its
-# notice, an activity notice, a dropped connection and the reconnection, the logout.
+# with the right one and the login that follows, heartbeats, the password's expiry
+# checked with the mailbox-server emulator (mcsim) and the user set online, a hold
+# request, a refused transfer with its notice, an activity notice, a password that
+# expires in 5 days changed through the change dialog, a dropped connection and the
+# reconnection, the logout.
 #
 # Both programs run in the background reading commands from named pipes; this script
 # sends them commands one step at a time and prints what each reports:
 #   host | ...   the console host's events (what crosses the plug-in boundary)
-#   mux  | ...   the emulator's events (what arrives on and leaves the wire)
+#   mux  | ...   the multiplexor emulator's events (what arrives on and leaves the wire)
+#   mc   | ...   the mailbox-server emulator's events (passwords shown as *)
 # Every step waits for what must happen, within a bound: qmhost's own `wait` command
 # ends the host with status 3 when its text does not come, and this script stops with
 # a non-zero status, naming the step, when anything it waits for does not happen.
@@ -26,15 +30,15 @@ bin=$root/build/bin
 lib=$root/build/lib
 
 export VANTIRO_TIME_SCALE=${VANTIRO_TIME_SCALE:-0.2}
-readonly profile=1234 password=11112222 wrong_password=11110000
+readonly profile=1234 password=11112222 wrong_password=11110000 new_password=13572468
 readonly clsid='{8E902927-A1DF-4A2F-8739-7725DBAEE5C7}'
 readonly settings_key='HKLM\SOFTWARE\Quillmere\Viewer\Settings'
 
 work=''           # the throw-away folder
-mux_pid='' host_pid=''
-mux_port=''
-mux_printed=0 host_printed=0   # lines of each event log already shown
-mux_matched=0 host_matched=0   # lines of each event log already used by a wait
+mux_pid='' mc_pid='' host_pid=''
+mux_port='' mc_port=''
+mux_printed=0 mc_printed=0 host_printed=0   # lines of each event log already shown
+mux_matched=0 mc_matched=0 host_matched=0   # lines of each event log already used by a wait
 
 # --- Output -----------------------------------------------------------------------
 
@@ -50,10 +54,11 @@ fail() {
   exit 1
 }
 
-# Prints the lines each event log gained since the last call, emulator first (what it
-# saw usually causes what the host then reports).
+# Prints the lines each event log gained since the last call, emulators first (what
+# they saw usually causes what the host then reports).
 show_new_lines() {
   show_log "$work/muxsim.log" mux_printed ' mux  |'
+  show_log "$work/mcsim.log" mc_printed ' mc   |'
   show_log "$work/host.log" host_printed ' host |'
 }
 
@@ -70,11 +75,15 @@ show_log() {
 
 # --- Waiting ----------------------------------------------------------------------
 
-# expect SIDE TEXT SECONDS: shows both logs as they grow until a line of SIDE's log
-# (mux or host) written after its previous match contains TEXT; fails after SECONDS.
+# expect SIDE TEXT SECONDS: shows the logs as they grow until a line of SIDE's log
+# (mux, mc or host) written after its previous match contains TEXT; fails after SECONDS.
 expect() {
   local side=$1 text=$2 seconds=$3 file deadline total at
-  file=$work/$([[ $side == mux ]] && echo muxsim.log || echo host.log)
+  case $side in
+    mux) file=$work/muxsim.log ;;
+    mc) file=$work/mcsim.log ;;
+    *) file=$work/host.log ;;
+  esac
   local -n matched=${side}_matched
   deadline=$((SECONDS + seconds))
   while :; do
@@ -117,6 +126,13 @@ mux_set() {
   expect mux 'clients' 10
 }
 host() { printf '%s\n' "$*" >&4; }
+mc() { printf '%s\n' "$*" >&5; }
+# mc_set COMMAND: a setting for the mailbox-server emulator, in force once this returns.
+mc_set() {
+  mc "$*"
+  mc mailboxes
+  expect mc 'mailboxes' 10
+}
 
 start_muxsim() {
   mkfifo "$work/muxsim.in"
@@ -127,6 +143,20 @@ start_muxsim() {
   expect mux 'listening' 10
   mux_port=$(sed -n 's/.*listening .*port=\([0-9]*\).*/\1/p' "$work/muxsim.log" | head -n1)
   [[ -n $mux_port ]] || fail "muxsim did not say its port"
+}
+
+# The mailbox server shares the multiplexor's certificate, so the one CA the
+# registry names is trusted for both.
+start_mcsim() {
+  mkfifo "$work/mcsim.in"
+  "$bin/mcsim" --cert "$work/certs/server.pem" --key "$work/certs/server.key" \
+    --mailbox "$profile:$password:first_time_user=1,pwd_expiry=+20" --text \
+    <"$work/mcsim.in" >"$work/mcsim.log" 2>&1 &
+  mc_pid=$!
+  exec 5>"$work/mcsim.in"
+  expect mc 'listening' 10
+  mc_port=$(sed -n 's/.*listening .*port=\([0-9]*\).*/\1/p' "$work/mcsim.log" | head -n1)
+  [[ -n $mc_port ]] || fail "mcsim did not say its port"
 }
 
 start_qmhost() {
@@ -151,8 +181,8 @@ expect_exit_0() {
 }
 
 cleanup() {
-  exec 3>&- 4>&-
-  for pid in $host_pid $mux_pid; do
+  exec 3>&- 4>&- 5>&-
+  for pid in $host_pid $mux_pid $mc_pid; do
     kill -0 "$pid" 2>/dev/null && kill "$pid" 2>/dev/null || true
   done
 }
@@ -200,6 +230,8 @@ register_plugin() {
 start_programs() {
   heading "Starting the multiplexor emulator (throw-away CA and server certificate, profile $profile)"
   start_muxsim
+  heading "Starting the mailbox-server emulator (same certificate; mailbox $profile, password good for 20 days)"
+  start_mcsim
   heading "Starting the console host with the plug-in; it looks up the multiplexor's address"
   start_qmhost
   expect host 'loaded' 10
@@ -207,6 +239,7 @@ start_programs() {
   # so they are there whenever the dialog opens.
   note "the host queues its answers to the login dialog: the address and the right password"
   host "form TInputPasswordForm type EditServerName 127.0.0.1; type edtPassword $password; type edtVerify $password; click Button1"
+  host "service XXX_MessageCenterAPI 127.0.0.1 $mc_port"
   host "service multiplexor 127.0.0.1 $mux_port"
   host_wait 'publish queue="service_lookup_response"' 15
 }
@@ -233,11 +266,19 @@ prompt_and_login() {
 
 heartbeats() {
   heading "Heartbeats keep the link alive (every 15 s, 3 s at time scale $VANTIRO_TIME_SCALE)"
-  note "after a heartbeat's answer the plug-in asks the host for the mailbox server (to check"
-  note "the password's expiry); this host knows none, so that lookup stays unanswered"
   expect mux 'command=heartbeat' 30
   expect mux 'result=ok' 10
-  expect host 'XXX_MessageCenterAPI' 10
+}
+
+password_checked() {
+  heading "After a heartbeat's answer the plug-in asks for the mailbox server and checks the password's expiry"
+  note "20 days left: the user goes online without a dialog"
+  host_wait 'service_lookup_response" data="service_name:XXX_MessageCenterAPI' 30
+  expect mc 'command=get_preferences' 15
+  expect mc 'answer' 10
+  host_wait 'publish queue="mc_logged_in"' 15
+  expect mux 'command=offline_activity' 10
+  note "the preferences are cached for other programs: $work/Preferences.start"
 }
 
 hold_call() {
@@ -266,6 +307,29 @@ activity_notice() {
   host_wait 'publish queue="mc_activity"' 10
 }
 
+password_change() {
+  heading "The password now expires in 5 days; the user logs in again (menu: Login As Another Profile)"
+  mc_set "pref $profile pwd_expiry +5"
+  note "the host queues its answers: the login dialog as before, then the change dialog with"
+  note "the current password and a new one typed twice (every password box shows only *)"
+  host "form TInputPasswordForm type EditServerName 127.0.0.1; type edtPassword $password; type edtVerify $password; click Button1"
+  host "form TChangePassword type edtCurrentPassword $password; type edtNewPassword $new_password; type edtReNewPassword $new_password; click buttonChange"
+  host 'menu 1203'
+  host_wait 'form="TInputPasswordForm" phase="closed"' 15
+  expect mux 'command=hello' 30
+  expect mux 'result=ok' 10
+  heading "The expiry check finds 5 days left and opens the change dialog"
+  host_wait 'form="TChangePassword" phase="shown"' 60
+  host_wait 'form="TChangePassword" phase="closed"' 10
+  expect mc 'command=put_preferences' 15
+  expect mc 'result=ok' 10
+  host_wait 'put_data key="mc_password"' 10
+  host_wait 'publish queue="mc_logged_in"' 10
+  note "the mailbox server keeps the new password; the multiplexor checks logins against"
+  note "the same mailboxes, so the emulator is told of it too"
+  mux_set "profile $profile $new_password"
+}
+
 drop_and_reconnect() {
   heading "The connection drops (the emulator resets it); the plug-in pauses and reconnects"
   mux 'abort'
@@ -273,7 +337,8 @@ drop_and_reconnect() {
   host_wait 'publish queue="service_lookup_response"' 30
   expect mux 'connected' 15
   expect mux 'command=hello' 10
-  host_wait 'caption' 10
+  note "the password was checked in this session: the user is online again at once"
+  host_wait 'publish queue="mc_logged_in"' 10
 }
 
 logout() {
@@ -287,8 +352,10 @@ logout() {
   expect_exit_0 "$host_pid" 15 qmhost
   mux 'quit'
   expect_exit_0 "$mux_pid" 10 muxsim
-  exec 3>&- 4>&-
-  host_pid='' mux_pid=''
+  mc 'quit'
+  expect_exit_0 "$mc_pid" 10 mcsim
+  exec 3>&- 4>&- 5>&-
+  host_pid='' mux_pid='' mc_pid=''
 }
 
 # answer_in_trace COMMAND SECONDS: the plug-in's trace shows that it handled the answer
@@ -310,21 +377,29 @@ closing_words() {
 The plug-in's trace file: $work/VantiroBackend.out
 The folder stays for you to look at; remove it with: rm -rf $work
 
-To run the same session by hand, in two terminals:
+To run the same session by hand, in three terminals:
 
-  1. the emulator (it prints "listening ... port=PORT"; it reads commands as it runs):
+  1. the multiplexor emulator (it prints "listening ... port=PORT"; it reads commands
+     as it runs):
        $bin/muxsim --cert $work/certs/server.pem --key $work/certs/server.key \\
-         --profile $profile:$password --text
+         --profile $profile:$new_password --text
 
-  2. the console host with the plug-in (PORT from the emulator):
+  2. the mailbox-server emulator (it prints its own "listening ... port=MCPORT"); the
+     password expires in 5 days, so the change dialog opens after the login:
+       $bin/mcsim --cert $work/certs/server.pem --key $work/certs/server.key \\
+         --mailbox $profile:$new_password:first_time_user=1,pwd_expiry=+5 --text
+
+  3. the console host with the plug-in (PORT and MCPORT from the emulators):
        export QUILLMERE_REGISTRY=$work/registry.reg VANTIRO_TIME_SCALE=$VANTIRO_TIME_SCALE
        $bin/qmhost --plugin VantiroPlugin.Vantiro --settings $work/settings.json \\
-         --service multiplexor=127.0.0.1:PORT --format text --interactive
+         --service multiplexor=127.0.0.1:PORT --service XXX_MessageCenterAPI=127.0.0.1:MCPORT \\
+         --format text --interactive
 
-The settings now hold the password typed in the dialog. To see the dialog again, type
-\`set mc_password 0\` in the host, then \`abort\` in the emulator: the next login is
-refused and the dialog opens at the terminal (type the right password, $password, in
-edtPassword and edtVerify, then click Button1).
+The settings now hold the password changed in the dialog ($new_password); the change
+dialog asks for it as the current password. To see the login dialog again, type
+\`set mc_password 0\` in the host, then \`abort\` in the multiplexor emulator: the
+next login is refused and the dialog opens at the terminal (type the right password
+in edtPassword and edtVerify, then click Button1).
 Then type, in the host:   publish mc_hold_call call_id:17\\ncall_ip_address:10.0.0.7\\nmax_hold_time:60\\ncall_channel:2\\n
 in the emulator:          result call_intercept failure once
 in the host:              publish mc_intercept call_id:17\\ncall_ip_address:10.0.0.7\\ntransfer_number:5550123\\ncall_channel:2\\n
@@ -332,7 +407,7 @@ in the host:              publish mc_intercept call_id:17\\ncall_ip_address:10.0
 in the emulator:          activity call_id=17 state=answered
                           abort          (the plug-in reconnects after a pause)
 in the host:              terminate, then quit
-(\`help\` in either program lists its commands.)
+(\`help\` in each program lists its commands.)
 EOF
 }
 
@@ -343,9 +418,11 @@ start_programs
 refused_password
 prompt_and_login
 heartbeats
+password_checked
 hold_call
 transfer_refused
 activity_notice
+password_change
 drop_and_reconnect
 logout
 closing_words

@@ -134,29 +134,32 @@ mc_set() {
   expect mc 'mailboxes' 10
 }
 
+# start_emulator SIDE PROGRAM FD ARGS...: runs PROGRAM (muxsim or mcsim) in the
+# background reading commands from a named pipe held open on FD, writing text events
+# to its log, and waits for the port it listens on (stored in SIDE_port, its process
+# in SIDE_pid).
+start_emulator() {
+  local side=$1 program=$2 fd=$3 port
+  shift 3
+  mkfifo "$work/$program.in"
+  "$bin/$program" "$@" --text <"$work/$program.in" >"$work/$program.log" 2>&1 &
+  printf -v "${side}_pid" '%s' "$!"
+  eval "exec $fd>\"\$work/$program.in\""
+  expect "$side" 'listening' 10
+  port=$(sed -n 's/.*listening .*port=\([0-9]*\).*/\1/p' "$work/$program.log" | head -n1)
+  [[ -n $port ]] || fail "$program did not say its port"
+  printf -v "${side}_port" '%s' "$port"
+}
+
 start_muxsim() {
-  mkfifo "$work/muxsim.in"
-  "$bin/muxsim" --make-certs "$work/certs" --profile "$profile:$password" --text \
-    <"$work/muxsim.in" >"$work/muxsim.log" 2>&1 &
-  mux_pid=$!
-  exec 3>"$work/muxsim.in"
-  expect mux 'listening' 10
-  mux_port=$(sed -n 's/.*listening .*port=\([0-9]*\).*/\1/p' "$work/muxsim.log" | head -n1)
-  [[ -n $mux_port ]] || fail "muxsim did not say its port"
+  start_emulator mux muxsim 3 --make-certs "$work/certs" --profile "$profile:$password"
 }
 
 # The mailbox server shares the multiplexor's certificate, so the one CA the
 # registry names is trusted for both.
 start_mcsim() {
-  mkfifo "$work/mcsim.in"
-  "$bin/mcsim" --cert "$work/certs/server.pem" --key "$work/certs/server.key" \
-    --mailbox "$profile:$password:first_time_user=1,pwd_expiry=+20" --text \
-    <"$work/mcsim.in" >"$work/mcsim.log" 2>&1 &
-  mc_pid=$!
-  exec 5>"$work/mcsim.in"
-  expect mc 'listening' 10
-  mc_port=$(sed -n 's/.*listening .*port=\([0-9]*\).*/\1/p' "$work/mcsim.log" | head -n1)
-  [[ -n $mc_port ]] || fail "mcsim did not say its port"
+  start_emulator mc mcsim 5 --cert "$work/certs/server.pem" --key "$work/certs/server.key" \
+    --mailbox "$profile:$password:first_time_user=1,pwd_expiry=+20"
 }
 
 start_qmhost() {

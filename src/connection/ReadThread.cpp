@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "connection/PluginThread.h"
+#include "connection/perf_rows.h"
 #include "connection/login_prompt.h"
 #include "tls/tls_connection.h"
 #include "connection/WriteThread.h"
@@ -207,9 +208,7 @@ void ReadThread::ProcessPacket(PACKET packet) {
 }
 
 ReadThread::AfterPacket ReadThread::ProcessAnswer(PACKET packet, const SentPacketRecord& record) {
-  if (State().PerfLogEnabled) {
-    // The performance log's answer line (LogAnswerTime) is written here.
-  }
+  if (State().PerfLogEnabled) LogAnswerTime(record);
   const char* result = PH_valueOf(packet, "result");
   Trace("ReadThread::ProcessPacket(): result=[%s]", OrEmpty(result));
 
@@ -307,9 +306,7 @@ ReadThread::AfterPacket ReadThread::ProcessRejection(PACKET packet) {
 
 void ReadThread::RelayToHostQueue(PACKET packet, const std::string& queue) {
   if (packet == nullptr) return;
-  if (State().PerfLogEnabled) {
-    // The performance log's activity line (LogActivityTime) is written here.
-  }
+  if (State().PerfLogEnabled) LogActivityTime(packet);
   PacketHandle copy(PH_create_empty());
   if (!copy) return;
   int count = 0;

@@ -14,6 +14,21 @@ namespace vantiro {
 
 namespace {
 
+// fd, opened non-blocking, made blocking when it is a regular file; otherwise it is
+// closed and -1 comes back with errno EINVAL (a negative fd comes back as it is).
+int KeepRegularFile(int fd) {
+  if (fd < 0) return fd;
+  struct stat st {};
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+      ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  return fd;
+}
+
 // Writes piece character by character; a write error drops the rest of it.
 void WritePiece(std::FILE* file, std::string_view piece) {
   for (char c : piece) {
@@ -41,16 +56,8 @@ std::int32_t PositionOf(std::FILE* file) {
 // nullptr with errno set when it cannot be opened (ENOENT: there is none).
 std::FILE* OpenExisting(const std::string& filePath) {
   // Non-blocking, so that a FIFO at the path cannot hang the open.
-  const int fd = ::open(filePath.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  const int fd = KeepRegularFile(::open(filePath.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
   if (fd < 0) return nullptr;
-  struct stat st {};
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
-      ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    ::close(fd);
-    errno = EINVAL;
-    return nullptr;
-  }
   std::FILE* file = ::fdopen(fd, "r+");
   if (file == nullptr) ::close(fd);
   return file;
@@ -113,5 +120,20 @@ void WriteTraceFileLine(const std::string& filePath, const qmos::LocalTime& time
 }
 
 void DeleteTraceFile(const std::string& filePath) { std::remove(filePath.c_str()); }
+
+void AppendFileLine(const std::string& filePath, std::string_view text) {
+  const int fd = KeepRegularFile(::open(
+      filePath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
+  if (fd < 0) return;
+  std::FILE* file = ::fdopen(fd, "a");
+  if (file == nullptr) {
+    ::close(fd);
+    return;
+  }
+  WritePiece(file, text);
+  WritePiece(file, "\n");
+  std::fflush(file);
+  std::fclose(file);
+}
 
 }  // namespace vantiro

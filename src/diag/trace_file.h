@@ -24,6 +24,11 @@ struct TraceFileState {
 void WriteTraceFileLine(const std::string& filePath, const qmos::LocalTime& time,
                         std::string_view text, TraceFileState& state);
 
+// Appends text and a line feed to the file at filePath, creating it readable and
+// writable by its owner only. Like the trace file it is written only as a regular
+// file reached without a symbolic link; a file that cannot be opened loses the line.
+void AppendFileLine(const std::string& filePath, std::string_view text);
+
 // Deletes the trace file; a missing file is no error.
 void DeleteTraceFile(const std::string& filePath);
 

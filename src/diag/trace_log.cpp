@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "diag/format_text.h"
 #include "diag/trace_file.h"
 #include "diag/trace_settings.h"
 #include "qmos/clock.h"
@@ -50,24 +51,10 @@ void OpenLocked(TraceLogState& log, std::string_view path) {
   log.opened = true;
 }
 
-__attribute__((format(printf, 1, 0))) std::string FormatText(const char* format, va_list args) {
-  va_list copy;
-  va_copy(copy, args);
-  char small[512];
-  const int length = std::vsnprintf(small, sizeof small, format, copy);
-  va_end(copy);
-  if (length < 0) return std::string();
-  if (static_cast<std::size_t>(length) < sizeof small) return std::string(small, static_cast<std::size_t>(length));
-  std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  std::vsnprintf(text.data(), text.size(), format, args);
-  text.resize(static_cast<std::size_t>(length));
-  return text;
-}
-
 __attribute__((format(printf, 1, 0))) void WriteFormatted(const char* format, va_list args) {
   std::string text;
   try {
-    text = FormatText(format, args);
+    text = FormatTextV(format, args);
   } catch (const std::exception&) {
     return;
   }

@@ -9,6 +9,7 @@
 
 #include "connection/PluginThread.h"
 #include "credentials/PasswordValidation.h"
+#include "diag/perf_log.h"
 #include "diag/trace_log.h"
 #include "hashtable.h"
 #include "packet.h"
@@ -271,7 +272,8 @@ void TVantiroImpl::InitializeSteps(IQMViewerBase* callback) {
   // 7.
   if (TraceEnabled()) WriteTrace("*********************************************************");
 
-  // 8. The performance log's switch is fixed off; it has no header to write.
+  // 8. The performance log's banner, when the log is switched on.
+  if (state.PerfLogEnabled) WritePerfBanner();
 
   // 9. The sent-packet table and its lock (one object, shared with the threads).
   auto sentPackets = std::make_shared<SentPacketTable>();

@@ -11,6 +11,7 @@ PACKAGES=(
   nlohmann-json3-dev libcli11-dev
   tmux
   python3
+  clang libclang-rt-14-dev
 )
 
 missing=()

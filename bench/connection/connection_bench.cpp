@@ -11,12 +11,17 @@
 //               written, then the 2N answers and notices read
 //   Delivered   N requests queued until the peer has received all N / N frames
 //               written until the peer has received them (answers drained untimed)
-// At the end the plug-in / bare ratios are printed (medians with
-// --benchmark_repetitions).
+//   RoundTrip/plugin_traced   the plug-in's round trip with the trace log on
+// Round trips also report their 50th and 99th percentiles (p50_us, p99_us). At the
+// end the plug-in / bare ratios are printed (medians with --benchmark_repetitions);
+// with --benchmark_out=FILE the figures go to FILE as JSON too (scripts/bench.sh).
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
@@ -24,6 +29,7 @@
 #include <vector>
 
 #include "bare_client.h"
+#include "diag/trace_log.h"
 #include "plugin_session.h"
 #include "tls_echo_peer.h"
 
@@ -44,6 +50,24 @@ struct World {
   std::string holdFrame;  // the text of the plug-in's call_hold frame, for the bare client
 };
 
+// Latency percentiles of one run, in microseconds, as counters.
+class Percentiles {
+ public:
+  void Add(double seconds) { samples_.push_back(seconds * 1e6); }
+  void Report(benchmark::State& state) {
+    if (samples_.empty()) return;
+    std::sort(samples_.begin(), samples_.end());
+    state.counters["p50_us"] = At(0.50);
+    state.counters["p99_us"] = At(0.99);
+  }
+
+ private:
+  double At(double q) const {
+    return samples_[std::min(samples_.size() - 1, static_cast<std::size_t>(q * samples_.size()))];
+  }
+  std::vector<double> samples_;
+};
+
 // The plug-in's times end when the reader relays the notice that follows the answer
 // (so after it has removed the answer's entry), taken on the reader's thread: waking
 // this waiting thread is the benchmark's cost, not the plug-in's, and the bare client,
@@ -53,6 +77,7 @@ struct World {
 void PluginRoundTrip(benchmark::State& state, World& w) {
   w.peer.SetNoticeAfterAnswer(true);
   double toPeer = 0, publishCall = 0;
+  Percentiles latency;
   for (auto _ : state) {
     const std::uint64_t relayed = w.plugin.Activities();
     const Clock::time_point start = Clock::now();
@@ -62,11 +87,14 @@ void PluginRoundTrip(benchmark::State& state, World& w) {
       state.SkipWithError("no answer");
       break;
     }
-    state.SetIterationTime(std::chrono::duration<double>(w.plugin.LastActivity() - start).count());
+    const double seconds = std::chrono::duration<double>(w.plugin.LastActivity() - start).count();
+    state.SetIterationTime(seconds);
+    latency.Add(seconds);
     toPeer += std::chrono::duration<double, std::micro>(w.peer.LastArrival() - start).count();
     publishCall += std::chrono::duration<double, std::micro>(returned - start).count();
   }
   w.peer.SetNoticeAfterAnswer(false);
+  latency.Report(state);
   state.counters["publish_us"] = benchmark::Counter(publishCall, benchmark::Counter::kAvgIterations);
   state.counters["to_peer_us"] = benchmark::Counter(toPeer, benchmark::Counter::kAvgIterations);
 }
@@ -75,17 +103,30 @@ void BareRoundTrip(benchmark::State& state, World& w) {
   w.peer.SetNoticeAfterAnswer(true);
   std::string answer, notice;
   double toPeer = 0;
+  Percentiles latency;
   for (auto _ : state) {
     const Clock::time_point start = Clock::now();
     if (!w.bare.WriteFrame(w.holdFrame) || !w.bare.ReadFrame(answer) || !w.bare.ReadFrame(notice)) {
       state.SkipWithError("no answer");
       break;
     }
-    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    state.SetIterationTime(seconds);
+    latency.Add(seconds);
     toPeer += std::chrono::duration<double, std::micro>(w.peer.LastArrival() - start).count();
   }
   w.peer.SetNoticeAfterAnswer(false);
+  latency.Report(state);
   state.counters["to_peer_us"] = benchmark::Counter(toPeer, benchmark::Counter::kAvgIterations);
+}
+
+// The same round trip with the trace log on (the session's folder holds the file);
+// also reports how many trace lines one request writes.
+void PluginRoundTripTraced(benchmark::State& state, World& w, double linesPerRequest) {
+  vantiro::SetTraceEnabled(true);
+  PluginRoundTrip(state, w);
+  vantiro::SetTraceEnabled(false);
+  state.counters["trace_lines"] = linesPerRequest;
 }
 
 // Each answer is followed by an activity notice, which the plug-in relays after it has
@@ -229,8 +270,25 @@ int main(int argc, char** argv) {
   }
   world.holdFrame = peer.LastFrame("call_hold");
 
+  // How many trace lines one request writes: a hundred requests into an empty file.
+  double linesPerRequest = 0;
+  {
+    const std::filesystem::path file = plugin.Folder() / "VantiroBackend.out";
+    std::error_code ignored;
+    std::filesystem::remove(file, ignored);
+    vantiro::SetTraceEnabled(true);
+    constexpr int kCounted = 100;
+    for (int i = 0; i < kCounted; ++i) DrainPlugin(world);
+    vantiro::SetTraceEnabled(false);
+    std::ifstream in(file);
+    const auto lines = std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n');
+    linesPerRequest = static_cast<double>(lines) / kCounted;
+  }
+
   benchmark::RegisterBenchmark("RoundTrip/plugin", PluginRoundTrip, std::ref(world))->UseManualTime();
   benchmark::RegisterBenchmark("RoundTrip/bare", BareRoundTrip, std::ref(world))->UseManualTime();
+  benchmark::RegisterBenchmark("RoundTrip/plugin_traced", PluginRoundTripTraced, std::ref(world), linesPerRequest)
+      ->UseManualTime();
   benchmark::RegisterBenchmark("Pipelined/plugin", PluginPipelined, std::ref(world))->Arg(kBatch)->UseManualTime();
   benchmark::RegisterBenchmark("Pipelined/bare", BarePipelined, std::ref(world))->Arg(kBatch)->UseManualTime();
   benchmark::RegisterBenchmark("Delivered/plugin", PluginDelivered, std::ref(world))->Arg(kBatch)->UseManualTime();

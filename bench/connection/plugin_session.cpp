@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -27,9 +28,14 @@ using qmos::HRESULT;
 // calls the plug-in makes here are cheap, so they weigh nothing in the measurements.
 class BenchHost final : public testsupport::QuietHost {
  public:
-  HRESULT Publish(BSTR queue, BSTR) override {
+  HRESULT Publish(BSTR queue, BSTR data) override {
     const std::string name = qmos::BstrToUtf8(queue);
-    if (name == "service_lookup_request") lookups_.fetch_add(1);
+    // The supervisor's lookups of the multiplexor, one per connection attempt (the
+    // mailbox-server lookups after heartbeats do not count).
+    if (name == "service_lookup_request" &&
+        qmos::BstrToUtf8(data).find("service_name:multiplexor") != std::string::npos) {
+      lookups_.fetch_add(1);
+    }
     if (name == "mc_activity") {
       const Clock::time_point now = Clock::now();
       {
@@ -102,7 +108,7 @@ void ServeUntil(Pred pred, const char* what) {
 
 }  // namespace
 
-PluginSession::PluginSession(std::uint16_t port) : host_(std::make_unique<BenchHost>()) {
+PluginSession::PluginSession(std::uint16_t port) : port_(port), host_(std::make_unique<BenchHost>()) {
   std::string pattern = (std::filesystem::temp_directory_path() / "vantiro-bench-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   dir_ = pattern;
@@ -119,8 +125,7 @@ PluginSession::PluginSession(std::uint16_t port) : host_(std::make_unique<BenchH
   plugin_ = static_cast<quillmere::IQMViewerPlugin*>(new vantiro::TVantiroImpl());
   if (plugin_->Initialize(host_.get()) != qmos::S_OK) throw std::runtime_error("Initialize failed");
   ServeUntil([&] { return host_->Lookups() > 0; }, "no service lookup from the plug-in");
-  Publish("service_lookup_response",
-          "service_name:multiplexor\nip_address:127.0.0.1\ntcp_port:" + std::to_string(port) + "\n");
+  AnswerLookup();
   ServeUntil([] { return vantiro::State().LoginAuthenticated.load(); }, "the plug-in did not log in");
   ServeUntil([] { return NothingOutstanding(); }, "the login stayed unanswered");
 }
@@ -145,6 +150,22 @@ bool PluginSession::Publish(const std::string& queue, const std::string& data) {
 bool PluginSession::WaitActivities(std::uint64_t count) { return host_->WaitActivities(count); }
 Clock::time_point PluginSession::LastActivity() const { return host_->LastActivity(); }
 std::uint64_t PluginSession::Activities() const { return host_->Activities(); }
+
+int PluginSession::Lookups() const { return host_->Lookups(); }
+
+void PluginSession::AnswerLookup() {
+  Publish("service_lookup_response",
+          "service_name:multiplexor\nip_address:127.0.0.1\ntcp_port:" + std::to_string(port_) + "\n");
+}
+
+void PluginSession::ServeMainThread(int ms) {
+  qmos::Application& app = qmos::Application::Instance();
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  do {
+    app.WaitForWork(static_cast<std::uint32_t>(std::max(1, ms)));
+    app.ProcessMessages();
+  } while (std::chrono::steady_clock::now() < until);
+}
 
 bool PluginSession::NothingOutstanding() { return vantiro::SentPacketIds().empty(); }
 

@@ -37,7 +37,17 @@ class PluginSession {
   // Whether the sent-packet table is empty (every answer has been removed).
   static bool NothingOutstanding();
 
+  // Service lookups the plug-in has published so far (one per connection attempt).
+  int Lookups() const;
+  // Answers a lookup with the peer's address, as the client does.
+  void AnswerLookup();
+  // Serves the main thread's queue for about ms milliseconds, as the client's loop does.
+  static void ServeMainThread(int ms);
+  // The folder that holds the registry file and the trace file.
+  const std::filesystem::path& Folder() const { return dir_; }
+
  private:
+  std::uint16_t port_;
   std::filesystem::path dir_;
   std::unique_ptr<BenchHost> host_;
   quillmere::IQMViewerPlugin* plugin_ = nullptr;

@@ -83,12 +83,9 @@ TlsEchoPeer::TlsEchoPeer() {
 TlsEchoPeer::~TlsEchoPeer() {
   stop_ = true;
   shutdown(listener_, SHUT_RDWR);
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (int fd : clients_) shutdown(fd, SHUT_RDWR);
-  }
+  DropClients();
   acceptor_.join();
-  for (std::thread& t : threads_) t.join();
+  for (const auto& client : clients_) client->thread.join();
   close(listener_);
   SSL_CTX_free(ctx_);
 }
@@ -113,6 +110,24 @@ std::string TlsEchoPeer::LastFrame(const std::string& command) const {
   return {};
 }
 
+void TlsEchoPeer::DropClients() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& client : clients_)
+    if (client->fd >= 0) shutdown(client->fd, SHUT_RDWR);
+}
+
+void TlsEchoPeer::ReapEndedLocked() {
+  for (auto it = clients_.begin(); it != clients_.end();) {
+    if ((*it)->fd < 0 && (*it)->thread.joinable()) {
+      // Its thread has closed the socket and is leaving: joining waits a moment at most.
+      (*it)->thread.join();
+      it = clients_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
 void TlsEchoPeer::Accept() {
   while (!stop_) {
     pollfd p{listener_, POLLIN, 0};
@@ -123,13 +138,24 @@ void TlsEchoPeer::Accept() {
     // one is unacknowledged would wait for the client's delayed acknowledgement.
     const int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    accepted_.fetch_add(1, std::memory_order_acq_rel);
     std::lock_guard<std::mutex> lock(mutex_);
-    clients_.push_back(fd);
-    threads_.emplace_back([this, fd] { Serve(fd); });
+    // Many reconnects must not pile up finished threads.
+    ReapEndedLocked();
+    auto client = std::make_unique<Client>();
+    client->fd = fd;
+    Client* raw = client.get();
+    clients_.push_back(std::move(client));
+    raw->thread = std::thread([this, raw] { Serve(raw); });
   }
 }
 
-void TlsEchoPeer::Serve(int fd) {
+void TlsEchoPeer::Serve(Client* client) {
+  int fd;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);  // the thread member is set under the lock
+    fd = client->fd;
+  }
   SSL* ssl = SSL_new(ctx_);
   SSL_set_fd(ssl, fd);
   if (SSL_accept(ssl) == 1) {
@@ -158,6 +184,7 @@ void TlsEchoPeer::Serve(int fd) {
         if (!known) lastByCommand_.emplace_back(command, body);
       }
       arrived_.notify_all();
+      if (command == "hello" && onLogin_) onLogin_();
       if (command == "quit") break;
     }
   }
@@ -166,8 +193,7 @@ void TlsEchoPeer::Serve(int fd) {
   std::lock_guard<std::mutex> lock(mutex_);
   shutdown(fd, SHUT_RDWR);
   // The descriptor is closed once no one can shut it down any more.
-  for (int& c : clients_)
-    if (c == fd) c = -1;
+  client->fd = -1;
   close(fd);
 }
 

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -46,9 +48,23 @@ class TlsEchoPeer {
   // The text of the last frame received whose "command" is command (empty if none).
   std::string LastFrame(const std::string& command) const;
 
+  // Called on the connection's thread after each "hello" has been answered (set it
+  // before a client connects).
+  void SetOnLogin(std::function<void()> onLogin) { onLogin_ = std::move(onLogin); }
+  // Ends every open connection (the socket is shut down, as a dropped link would be).
+  void DropClients();
+  // Connections accepted so far.
+  std::uint64_t Accepted() const { return accepted_.load(std::memory_order_acquire); }
+
  private:
+  struct Client {
+    int fd = -1;  // -1 once the connection's thread has closed it
+    std::thread thread;
+  };
   void Accept();
-  void Serve(int fd);
+  void Serve(Client* client);
+  // Joins the threads of connections that have ended (the caller holds mutex_).
+  void ReapEndedLocked();
 
   ssl_ctx_st* ctx_ = nullptr;
   int listener_ = -1;
@@ -60,8 +76,9 @@ class TlsEchoPeer {
   std::condition_variable arrived_;
   Clock::time_point lastArrival_{};
   std::vector<std::pair<std::string, std::string>> lastByCommand_;
-  std::vector<int> clients_;
-  std::vector<std::thread> threads_;
+  std::atomic<std::uint64_t> accepted_{0};
+  std::function<void()> onLogin_;
+  std::vector<std::unique_ptr<Client>> clients_;
   std::thread acceptor_;
 };
 

@@ -3,6 +3,7 @@
 #include "connection/ReadThread.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <exception>
 #include <optional>
@@ -21,6 +22,7 @@
 #include "frame.h"
 #include "plugin/process_state.h"
 #include "qmos/application.h"
+#include "qmos/clock.h"
 #include "qmos/time_scale.h"
 
 namespace vantiro {
@@ -37,6 +39,12 @@ constexpr std::int64_t kFrameStallMs = 60000;
 constexpr std::size_t kFirstBodyChunk = 65536;
 // How much of a received body its trace line shows.
 constexpr std::size_t kMaxTracedBody = 65536;
+// One TLS read asks for this much: a whole record's text (16 KiB at most), so that
+// the frames that came in one record are read with one call.
+constexpr std::size_t kReadChunk = 16384;
+// The longest single wait while a frame is coming in (scaled), as the connection's
+// own waits: how soon the terminate flag is seen.
+constexpr std::int64_t kStepMs = 100;
 
 constexpr const char* kLoginFailedQueue = "mc_login_failed";
 constexpr const char* kLoggedInQueue = "mc_logged_in";
@@ -94,18 +102,17 @@ ReadThread::~ReadThread() = default;
 void ReadThread::Execute() {
   if (!connection_) return;
   while (!Terminated()) {
-    // Bytes the TLS layer has already decrypted do not show on the socket: a frame
-    // that came in the same record as the one before is read at once.
-    if (connection_->Pending() <= 0) {
-      const qmos::WaitStatus ready =
-          connection_->WaitReadable(static_cast<std::uint32_t>(qmos::ScaledMs(kReadinessWaitMs)));
-      if (Terminated() || ready == qmos::WaitStatus::Timeout) continue;
-      // Ready, or a failed wait, whose cause the read reports.
-    }
-
+    // A read comes first and the socket is waited for only when it found nothing:
+    // under load the next frame has usually arrived (or is already in inbox_ or in
+    // the TLS layer, where the socket does not show it).
     std::string body;
     const FrameRead read = ReadFrame(body);
-    if (read == FrameRead::NothingYet) continue;
+    if (read == FrameRead::NothingYet) {
+      // Ready, a time-out or a failed wait (whose cause the next read reports): the
+      // loop looks at the terminate flag and reads again.
+      connection_->WaitReadable(static_cast<std::uint32_t>(qmos::ScaledMs(kReadinessWaitMs)));
+      continue;
+    }
     if (read == FrameRead::Failed) {
       ReadFailed();
       return;
@@ -126,21 +133,20 @@ void ReadThread::Execute() {
 }
 
 ReadThread::FrameRead ReadThread::ReadFrame(std::string& body) {
-  const StopCheck stop = [this] { return Terminated(); };
   const auto stallMs = static_cast<std::uint32_t>(qmos::ScaledMs(kFrameStallMs));
-  char prefix[kFramePrefixSize];
+  bool stalled = false;
   // The socket may have been readable for the TLS layer alone (a session ticket):
   // until the first byte of a frame has come, the loop goes on waiting.
-  std::size_t got = 0;
-  const TlsIo first = connection_->Read(prefix, sizeof prefix, got);
-  if (first == TlsIo::WouldBlock) return FrameRead::NothingYet;
-  if (first != TlsIo::Done) return FrameRead::Failed;
-  bool stalled = false;
-  if (got < sizeof prefix &&
-      !connection_->ReadExact(prefix + got, sizeof prefix - got, stallMs, stop, &stalled)) {
-    return FrameStalled(stalled);
+  if (inbox_.empty()) {
+    const TlsIo first = ReadOnce();
+    if (first == TlsIo::WouldBlock) return FrameRead::NothingYet;
+    if (first != TlsIo::Done) return FrameRead::Failed;
   }
-  const std::optional<std::size_t> length = ParseFramePrefix(std::string_view(prefix, sizeof prefix));
+  while (inbox_.size() < kFramePrefixSize) {
+    if (!ReadMore(stallMs, &stalled)) return FrameStalled(stalled);
+  }
+  const std::optional<std::size_t> length =
+      ParseFramePrefix(std::string_view(inbox_.data(), kFramePrefixSize));
   if (!length) {
     Trace("ReadThread::Execute(): The length prefix is not eight digits and a line feed");
     return FrameRead::Failed;
@@ -148,19 +154,30 @@ ReadThread::FrameRead ReadThread::ReadFrame(std::string& body) {
   Trace("ReadThread::Execute(): Receiving a packet of [%d] bytes", static_cast<int>(*length));
 
   std::string buffer;
-  std::size_t done = 0;
-  while (done < *length) {
-    const std::size_t chunk = std::min(*length - done, std::max(kFirstBodyChunk, done));
-    try {
-      buffer.resize(done + chunk);
-    } catch (const std::exception&) {
-      Trace("ReadThread::Execute(): Cannot allocate [%d] bytes", static_cast<int>(done + chunk));
-      return FrameRead::Failed;
+  if (inbox_.size() - kFramePrefixSize >= *length) {
+    // The whole frame is here already.
+    buffer.assign(inbox_, kFramePrefixSize, *length);
+    inbox_.erase(0, kFramePrefixSize + *length);
+  } else {
+    // The body's beginning is here; the rest is read exactly, so nothing of the next
+    // frame is read with it.
+    buffer.assign(inbox_, kFramePrefixSize);
+    inbox_.clear();
+    const StopCheck stop = [this] { return Terminated(); };
+    std::size_t done = buffer.size();
+    while (done < *length) {
+      const std::size_t chunk = std::min(*length - done, std::max(kFirstBodyChunk, done));
+      try {
+        buffer.resize(done + chunk);
+      } catch (const std::exception&) {
+        Trace("ReadThread::Execute(): Cannot allocate [%d] bytes", static_cast<int>(done + chunk));
+        return FrameRead::Failed;
+      }
+      if (!connection_->ReadExact(buffer.data() + done, chunk, stallMs, stop, &stalled)) {
+        return FrameStalled(stalled);
+      }
+      done += chunk;
     }
-    if (!connection_->ReadExact(buffer.data() + done, chunk, stallMs, stop, &stalled)) {
-      return FrameStalled(stalled);
-    }
-    done += chunk;
   }
   // The body is traced as text, blanked: no password reaches the trace log. A huge
   // body is traced by its beginning only, so that one frame cannot hold every thread
@@ -171,6 +188,31 @@ ReadThread::FrameRead ReadThread::ReadFrame(std::string& body) {
   }
   body = std::move(buffer);
   return FrameRead::Frame;
+}
+
+TlsIo ReadThread::ReadOnce() {
+  readChunk_.resize(kReadChunk);
+  std::size_t got = 0;
+  const TlsIo io = connection_->Read(readChunk_.data(), readChunk_.size(), got);
+  if (io == TlsIo::Done) inbox_.append(readChunk_.data(), got);
+  return io;
+}
+
+bool ReadThread::ReadMore(std::uint32_t stallMs, bool* stalled) {
+  *stalled = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(stallMs);
+  for (;;) {
+    const TlsIo io = ReadOnce();
+    if (io == TlsIo::Done) return true;
+    if (io != TlsIo::WouldBlock || Terminated()) return false;
+    const std::int64_t left = qmos::MsLeft(deadline);
+    if (left == 0) {
+      *stalled = true;
+      return false;
+    }
+    const auto step = static_cast<std::uint32_t>(std::min(left, qmos::ScaledMs(kStepMs)));
+    if (connection_->WaitReadable(step) == qmos::WaitStatus::Error) return false;
+  }
 }
 
 ReadThread::FrameRead ReadThread::FrameStalled(bool stalled) {

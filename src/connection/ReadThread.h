@@ -10,9 +10,11 @@
 // reference still locks.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "packet.h"
 #include "qmos/thread.h"
@@ -23,6 +25,7 @@ class PluginThread;
 class TlsConnection;
 struct SentPacketRecord;
 enum class FailureNotice;
+enum class TlsIo;
 
 class ReadThread : public qmos::TThread {
  public:
@@ -62,8 +65,15 @@ class ReadThread : public qmos::TThread {
     Failed,      // the connection failed or ended, the frame stalled, the prefix is
                  // not eight digits, or the body cannot be allocated
   };
-  // Reads one frame. Its body's buffer grows as the bytes arrive.
+  // Reads one frame: from the bytes already received when they hold it, otherwise
+  // with more reads. Its body's buffer grows as the bytes arrive.
   FrameRead ReadFrame(std::string& body);
+  // Appends what one TLS read gives (at most one record) to inbox_, waiting for the
+  // socket when nothing has come yet; false when the stream ended or failed, when no
+  // byte came for stallMs (*stalled) or when the reader was told to end.
+  bool ReadMore(std::uint32_t stallMs, bool* stalled);
+  // One TLS read into readChunk_, appended to inbox_.
+  TlsIo ReadOnce();
   // The end of a frame that could not be read in full; traces a stall.
   FrameRead FrameStalled(bool stalled);
   // The end of a failed read: silent after termination, otherwise the connection
@@ -89,6 +99,11 @@ class ReadThread : public qmos::TThread {
 
   const std::shared_ptr<TlsConnection> connection_;
   const std::weak_ptr<PluginThread> supervisor_;
+  // Bytes received and not yet taken as a frame: the rest of the last TLS record read
+  // (at most a record and part of a prefix). Frames that came together in one record
+  // are taken from here without another TLS call.
+  std::string inbox_;
+  std::vector<char> readChunk_;  // what one read gives, before it joins inbox_
 };
 
 }  // namespace vantiro

@@ -398,10 +398,25 @@ TEST_F(ReaderTest, FramesInOneRecordOrInPiecesAreAllProcessedAtOnce) {
   const std::string frame = vantiro::EncodeFrame("command:receive_im\ntext:hello there\n");
   for (std::size_t at = 0; at < frame.size(); at += 4) ASSERT_TRUE(peer_->Send(frame.substr(at, 4)));
   ASSERT_TRUE(WaitUntil([&] { return host_.Count("receive_im") == 1; }));
+  // Records that end inside the next frame's prefix or body: a frame and the start of
+  // the next, then its rest with a large body's beginning, then that body's end and a
+  // whole frame.
+  const std::string third = vantiro::EncodeFrame("command:activity\nn:3\n");
+  const std::string big = vantiro::EncodeFrame("command:activity\nbig:" + std::string(40000, 'b') + "\n");
+  const std::string fifth = vantiro::EncodeFrame("command:activity\nn:5\n");
+  ASSERT_TRUE(peer_->Send(vantiro::EncodeFrame("command:activity\nn:2b\n") + third.substr(0, 5)));
+  ASSERT_TRUE(peer_->Send(third.substr(5) + big.substr(0, 1000)));
+  ASSERT_TRUE(peer_->Send(big.substr(1000) + fifth));
+  ASSERT_TRUE(WaitUntil([&] { return host_.Count("mc_activity") == 6; }));
   const auto published = host_.Publications();
+  ASSERT_EQ(published.size(), 7u);
   EXPECT_EQ(published[0].data, "n:1\n");
   EXPECT_EQ(published[1].data, "n:2\n");
   EXPECT_EQ(published[2].data, "text:hello there\n");
+  EXPECT_EQ(published[3].data, "n:2b\n");
+  EXPECT_EQ(published[4].data, "n:3\n");
+  EXPECT_EQ(published[5].data, "big:" + std::string(40000, 'b') + "\n");
+  EXPECT_EQ(published[6].data, "n:5\n");
 }
 
 TEST_F(ReaderTest, ReceivedFramesAreTracedWithoutThePassword) {

@@ -1,69 +1,31 @@
 #include "connection.h"
 
 #include <cerrno>
-#include <cstring>
+#include <chrono>
+#include <ctime>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <openssl/err.h>
 
 #include "frame.h"
-#include "packet.h"
 #include "request_handler.h"
 #include "request_names.h"
 #include "simcommon/command_parser.h"
-#include "simcommon/tls_listener.h"
+#include "simcommon/frame_reader.h"
+#include "simcommon/packet_fields.h"
 
 namespace mcsim {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using simcommon::FieldsObject;
+using simcommon::TlsResult;
+using simcommon::TlsStatus;
 
 // The longest request text accepted; a request is a few short fields.
 constexpr std::size_t kMaxRequest = 1'000'000;
 constexpr std::size_t kReadChunk = 16384;
 constexpr auto kClosingTime = std::chrono::seconds(1);
-
-Json FieldsObject(const FieldList& fields) {
-    Json object = Json::object();
-    for (const auto& [name, value] : fields) object[name] = value;
-    return object;
-}
-
-FieldList ParsePacket(const std::string& text) {
-    FieldList fields;
-    PACKET packet = PH_create(text.data(), static_cast<int>(text.size()));
-    int count = 0;
-    const char** names = PH_fields(packet, &count);
-    for (int i = 0; names && i < count; ++i) {
-        const char* value = PH_valueOf(packet, names[i]);
-        fields.emplace_back(names[i], value ? value : "");
-    }
-    PH_destroy(packet);
-    return fields;
-}
-
-// The packet text of `fields`; nullopt when the packet library refuses one.
-std::optional<std::string> BuildPacket(const FieldList& fields) {
-    PACKET packet = PH_create_empty();
-    if (!packet) return std::nullopt;
-    for (const auto& [name, value] : fields) {
-        if (PH_add(packet, name.c_str(), value.c_str()) != 0) {
-            PH_destroy(packet);
-            return std::nullopt;
-        }
-    }
-    int length = 0;
-    const char* text = PH_build_packet_no_id(packet, &length);
-    std::optional<std::string> built;
-    if (text) built = std::string(text, static_cast<std::size_t>(length));
-    PH_destroy(packet);
-    return built;
-}
 
 Json NullOr(const std::optional<std::string>& value) {
     return value ? Json(*value) : Json(nullptr);
@@ -73,13 +35,9 @@ Json NullOr(const std::optional<std::string>& value) {
 
 Connection::Connection(int number, int fd, std::string peer, SSL_CTX* ctx,
                        ServerContext context)
-    : number_(number), fd_(fd), peer_(std::move(peer)), ctx_(ctx), context_(context) {}
+    : ctx_(ctx), context_(context), stream_(number, fd, std::move(peer)) {}
 
-Connection::~Connection() {
-    Join();
-    if (ssl_) SSL_free(ssl_);
-    if (fd_ >= 0) close(fd_);
-}
+Connection::~Connection() { Join(); }
 
 void Connection::Start() { thread_ = std::thread([this] { Run(); }); }
 
@@ -87,20 +45,9 @@ void Connection::Join() {
     if (thread_.joinable()) thread_.join();
 }
 
-Json Connection::Base() const {
-    Json base = Json::object();
-    base["client"] = number_;
-    return base;
-}
-
 void Connection::Run() {
     const std::string why = Serve();
-    if (ssl_) {
-        SSL_free(ssl_);
-        ssl_ = nullptr;
-    }
-    close(fd_);
-    fd_ = -1;
+    stream_.Close();
     Json ev = Base();
     ev["why"] = why;
     context_.events.Write("closed", ev);
@@ -108,20 +55,14 @@ void Connection::Run() {
 }
 
 std::string Connection::Serve() {
-    ERR_clear_error();
-    if (fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK) != 0) {
-        return "cannot set up the connection: " + std::string(std::strerror(errno));
-    }
-    ssl_ = SSL_new(ctx_);
-    if (!ssl_ || SSL_set_fd(ssl_, fd_) != 1) {
-        return "cannot set up TLS: " + simcommon::TakeSslError();
-    }
+    if (auto problem = stream_.Open(ctx_)) return *problem;
     std::string why;
     if (Handshake(why) != Outcome::kDone) return why;
 
     const auto text = ReadRequest(why);
     if (!text) return why;
-    const FieldList request = ParsePacket(*text);
+    // Without memory for the packet the request reads as one without fields.
+    const FieldList request = simcommon::ReadPacket(*text).value_or(FieldList{});
     Json ev = Base();
     ev["command"] = NullOr(FieldValue(request, kCommandField));
     ev["profile"] = NullOr(FieldValue(request, kProfileField));
@@ -143,7 +84,8 @@ std::string Connection::Serve() {
         case Reply::Action::kAnswer:
             break;
     }
-    const auto answer = BuildPacket(reply.fields);
+    std::string refused;
+    const auto answer = simcommon::BuildPacket(reply.fields, refused);
     if (!answer) {
         context_.events.Error("the packet library refused the answer", Base());
         CloseGracefully();
@@ -153,7 +95,7 @@ std::string Connection::Serve() {
     sent["result"] = NullOr(FieldValue(reply.fields, kResultField));
     sent["fields"] = FieldsObject(WithoutPasswords(reply.fields));
     context_.events.Write("answer", sent);
-    switch (Send(vantiro::EncodeFrame(*answer), why)) {
+    switch (Send(vantiro::EncodeFrame(answer->text), why)) {
         case Outcome::kDone: break;
         case Outcome::kFailed: return "write failed: " + why;
         case Outcome::kStopped: return "server quits";
@@ -162,10 +104,10 @@ std::string Connection::Serve() {
     return "answered";
 }
 
-Connection::Outcome Connection::WaitFor(int err) {
-    const short events = err == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN;
+Connection::Outcome Connection::WaitFor(TlsStatus status) {
+    const short events = status == TlsStatus::kWantWrite ? POLLOUT : POLLIN;
     for (;;) {
-        pollfd fds[2] = {{fd_, events, 0}, {context_.stop_fd, POLLIN, 0}};
+        pollfd fds[2] = {{stream_.fd(), events, 0}, {context_.stop_fd, POLLIN, 0}};
         const int ready = poll(fds, 2, -1);
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return Outcome::kFailed;
@@ -174,67 +116,34 @@ Connection::Outcome Connection::WaitFor(int err) {
     }
 }
 
-std::string Connection::Failure(int err) {
-    const int saved_errno = errno;
-    switch (err) {
-        case SSL_ERROR_ZERO_RETURN:
-            return "client closed the TLS connection";
-        case SSL_ERROR_SYSCALL:
-            ERR_clear_error();
-            if (saved_errno == ECONNRESET) return "connection reset by the client";
-            if (saved_errno != 0) return std::strerror(saved_errno);
-            return "client closed the TCP connection without a TLS close";
-        case SSL_ERROR_SSL:
-            if (ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
-                ERR_clear_error();
-                return "client closed the TCP connection without a TLS close";
-            }
-            return simcommon::TakeSslError();
-        default:
-            ERR_clear_error();
-            return "TLS error " + std::to_string(err);
-    }
-}
-
 Connection::Outcome Connection::Handshake(std::string& why) {
     for (;;) {
-        ERR_clear_error();
-        errno = 0;
-        const int ret = SSL_accept(ssl_);
-        if (ret == 1) break;
-        const int err = SSL_get_error(ssl_, ret);
-        if (err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE) {
-            why = "TLS handshake failed: " + Failure(err);
+        const TlsResult result = stream_.Accept();
+        if (result.status == TlsStatus::kDone) break;
+        if (!result.waits()) {
+            why = "TLS handshake failed: " + result.cause;
             return Outcome::kFailed;
         }
-        if (WaitFor(err) == Outcome::kStopped) {
+        if (WaitFor(result.status) == Outcome::kStopped) {
             why = "server quits";
             return Outcome::kStopped;
         }
     }
-    Json ev = Base();
-    ev["peer"] = peer_;
-    ev["protocol"] = SSL_get_version(ssl_);
-    context_.events.Write("connected", ev);
+    context_.events.Write("connected", stream_.Connected());
     return Outcome::kDone;
 }
 
 std::optional<std::string> Connection::ReadRequest(std::string& why) {
-    vantiro::FrameDecoder decoder(kMaxRequest);
-    std::string head;  // the first bytes of the stream, to describe a bad prefix
+    simcommon::FrameReader reader(kMaxRequest);
     char buffer[kReadChunk];
     for (;;) {
-        ERR_clear_error();
-        errno = 0;
-        const int n = SSL_read(ssl_, buffer, sizeof buffer);
-        if (n > 0) {
-            const std::string_view bytes(buffer, static_cast<std::size_t>(n));
-            if (head.size() < 16) head += bytes.substr(0, 16 - head.size());
-            decoder.Feed(bytes);
-            if (auto text = decoder.Pop()) return text;
-            if (decoder.failed()) {
+        const TlsResult result = stream_.Read(buffer, sizeof buffer);
+        if (result.status == TlsStatus::kDone) {
+            auto frames = reader.Feed(std::string_view(buffer, result.bytes));
+            if (!frames.empty()) return std::move(frames.front());
+            if (reader.failed()) {
                 Json ev = Base();
-                ev["bytes"] = simcommon::DescribeBytes(head);
+                ev["bytes"] = simcommon::DescribeBytes(reader.head());
                 context_.events.Error("bad frame prefix or a request above " +
                                           std::to_string(kMaxRequest) + " bytes",
                                       ev);
@@ -244,82 +153,60 @@ std::optional<std::string> Connection::ReadRequest(std::string& why) {
             }
             continue;
         }
-        const int err = SSL_get_error(ssl_, n);
-        if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) {
-            if (WaitFor(err) == Outcome::kStopped) {
+        if (result.waits()) {
+            if (WaitFor(result.status) == Outcome::kStopped) {
                 CloseGracefully();
                 why = "server quits";
                 return std::nullopt;
             }
             continue;
         }
-        why = Failure(err) + (decoder.at_frame_boundary() ? " before a request"
-                                                          : " inside a request");
+        why = result.cause + (reader.at_frame_boundary() ? " before a request"
+                                                         : " inside a request");
         return std::nullopt;
     }
 }
 
 Connection::Outcome Connection::Send(const std::string& bytes, std::string& why) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ERR_clear_error();
-        errno = 0;
-        // After a "want" the same write is repeated with the same length, as TLS asks.
-        const int n = SSL_write(ssl_, bytes.data() + done, static_cast<int>(bytes.size() - done));
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-            continue;
-        }
-        const int err = SSL_get_error(ssl_, n);
-        if (err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE) {
-            why = Failure(err);
+    stream_.Queue(bytes);
+    for (;;) {
+        const TlsResult result = stream_.Flush();
+        if (result.status == TlsStatus::kDone) return Outcome::kDone;
+        if (!result.waits()) {
+            why = result.cause;
             return Outcome::kFailed;
         }
-        if (WaitFor(err) == Outcome::kStopped) return Outcome::kStopped;
+        if (WaitFor(result.status) == Outcome::kStopped) return Outcome::kStopped;
     }
-    return Outcome::kDone;
 }
 
 std::string Connection::WaitForClientClose() {
     char buffer[kReadChunk];
     for (;;) {
-        ERR_clear_error();
-        errno = 0;
-        const int n = SSL_read(ssl_, buffer, sizeof buffer);
-        if (n > 0) continue;  // what the client sends now is not read as a request
-        const int err = SSL_get_error(ssl_, n);
-        if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) {
-            if (WaitFor(err) == Outcome::kStopped) {
+        // What the client sends now is not read as a request.
+        const TlsResult result = stream_.Read(buffer, sizeof buffer);
+        if (result.status == TlsStatus::kDone) continue;
+        if (result.waits()) {
+            if (WaitFor(result.status) == Outcome::kStopped) {
                 CloseGracefully();
                 return "server quits";
             }
             continue;
         }
-        const std::string why = Failure(err);
-        if (err == SSL_ERROR_ZERO_RETURN) CloseGracefully();  // answer its close_notify
-        return why;
+        if (result.peer_closed) CloseGracefully();  // answer its close_notify
+        return result.cause;
     }
 }
 
 void Connection::CloseGracefully() {
-    ERR_clear_error();
-    SSL_shutdown(ssl_);
-    ERR_clear_error();
-    shutdown(fd_, SHUT_WR);
+    stream_.SendClose();
     const auto deadline = Clock::now() + kClosingTime;
-    char buffer[kReadChunk];
-    for (;;) {
-        ERR_clear_error();
-        const int n = SSL_read(ssl_, buffer, sizeof buffer);
-        if (n > 0) continue;
-        const int err = SSL_get_error(ssl_, n);
-        if (err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE) break;
+    while (stream_.Discard() != TlsStatus::kFailed) {
         // The stop descriptor does not cut this short: the close is bounded anyway.
-        pollfd fd = {fd_, POLLIN, 0};
+        pollfd fd = {stream_.fd(), POLLIN, 0};
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0) break;
     }
-    ERR_clear_error();
 }
 
 }  // namespace mcsim

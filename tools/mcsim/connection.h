@@ -5,8 +5,6 @@
 #pragma once
 
 #include <atomic>
-#include <ctime>
-#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -15,6 +13,7 @@
 
 #include "fault_plan.h"
 #include "mailbox_store.h"
+#include "simcommon/client_stream.h"
 #include "simcommon/event_writer.h"
 
 namespace mcsim {
@@ -43,7 +42,7 @@ public:
     bool finished() const { return finished_.load(); }
 
 private:
-    // How a wait or a TLS call ended.
+    // How a wait or a TLS exchange ended.
     enum class Outcome { kDone, kFailed, kStopped };
 
     void Run();
@@ -59,19 +58,13 @@ private:
     // so that the close does not turn into a reset that would destroy unread data.
     void CloseGracefully();
 
-    // Waits until the socket is ready for what the TLS error `err` asks, or the
-    // server stops.
-    Outcome WaitFor(int err);
-    // The cause of a failed TLS call, in words.
-    std::string Failure(int err);
-    Json Base() const;
+    // Waits until the socket is ready for what `status` asks, or the server stops.
+    Outcome WaitFor(simcommon::TlsStatus status);
+    Json Base() const { return stream_.Event(); }
 
-    const int number_;
-    int fd_;
-    const std::string peer_;
     SSL_CTX* ctx_;
     ServerContext context_;
-    SSL* ssl_ = nullptr;
+    simcommon::ClientStream stream_;
     std::thread thread_;
     std::atomic<bool> finished_{false};
 };

@@ -2,80 +2,49 @@
 // and preferences each), answers one get_preferences or put_preferences request per
 // connection, applies faults on command, and reports everything as one event line
 // each on standard output, never with a password in it.
-#include <csignal>
-#include <exception>
-#include <fstream>
-#include <iostream>
-#include <string>
+#include <memory>
 
 #include "command_runner.h"
 #include "options.h"
-#include "packet.h"
 #include "server.h"
 #include "simcommon/program.h"
 
 namespace {
 
-int Exit(simcommon::EventWriter& events, int code) {
-    events.Write("exit", simcommon::Json{{"code", code}});
-    return code;
-}
+// The mailboxes, the faults, the server and the command runner that drives them.
+class Mcsim final : public simcommon::Emulator {
+public:
+    Mcsim(const mcsim::Options& options, const simcommon::ListenConfig& listen,
+          simcommon::EventWriter& events)
+        : server_(listen, events, store_, faults_), runner_(store_, faults_, events) {
+        for (const auto& mailbox : options.mailboxes) {
+            store_.Set(mailbox.profile, mailbox.password, mailbox.prefs);
+        }
+    }
+
+    void Start() override { server_.Start(); }
+    const std::string& host() const override { return server_.host(); }
+    std::uint16_t port() const override { return server_.port(); }
+    bool RunLine(std::string_view line) override { return runner_.RunLine(line); }
+    void Stop() override { server_.Stop(); }
+
+private:
+    mcsim::MailboxStore store_;
+    mcsim::FaultPlan faults_;
+    mcsim::Server server_;
+    mcsim::CommandRunner runner_;
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Writes to a client that has gone must fail with EPIPE, not end the program.
-    std::signal(SIGPIPE, SIG_IGN);
-
     const mcsim::ParseOutcome parsed = mcsim::ParseOptions(argc, argv);
-    if (!parsed.options) {
-        if (parsed.exit_code == 0) {
-            std::cout << parsed.message;
-            return 0;
-        }
-        simcommon::EventWriter events(std::cout, simcommon::OutputFormat::kJson);
-        events.Error("bad command line: " + parsed.message);
-        return Exit(events, parsed.exit_code);
-    }
-    mcsim::Options options = *parsed.options;
-    simcommon::EventWriter events(std::cout, simcommon::FormatOf(options.server));
-    PH_init();
-
-    std::ifstream script;
-    if (!options.server.script.empty()) {
-        script.open(options.server.script);
-        if (!script) {
-            events.Error("cannot read script " + options.server.script);
-            return Exit(events, 2);
-        }
-    }
-    try {
-        simcommon::PrepareCertificates(options.server, "mcsim", false, events);
-    } catch (const std::exception& e) {
-        events.Error(e.what());
-        return Exit(events, 1);
-    }
-
-    mcsim::MailboxStore store;
-    for (const auto& mailbox : options.mailboxes) {
-        store.Set(mailbox.profile, mailbox.password, mailbox.prefs);
-    }
-    mcsim::FaultPlan faults;
-    mcsim::Server server(simcommon::ListenConfig{options.server.host, options.server.port,
-                                                 options.server.cert_file,
-                                                 options.server.key_file},
-                         events, store, faults);
-    try {
-        server.Start();
-    } catch (const std::exception& e) {
-        events.Error(e.what());
-        return Exit(events, 1);
-    }
-    events.Write("listening", simcommon::Json{{"host", server.host()}, {"port", server.port()}});
-
-    mcsim::CommandRunner runner(store, faults, events);
-    simcommon::RunCommandInput(script.is_open() ? &script : nullptr, std::cin,
-                               [&runner](std::string_view line) { return runner.RunLine(line); });
-    server.Stop();
-    return Exit(events, 0);
+    if (!parsed.options) return simcommon::ExitEarly(parsed.early);
+    const mcsim::Options& options = *parsed.options;
+    return simcommon::RunEmulator(
+        options.server,
+        {"mcsim", false,
+         [&options](const simcommon::ListenConfig& listen, simcommon::EventWriter& events) {
+             return std::make_unique<Mcsim>(options, listen, events);
+         }});
 }

@@ -104,34 +104,19 @@ ParseOutcome ParseOptions(int argc, const char* const* argv) {
     app.add_option("--mailbox", mailboxes,
                    "PROFILE:PASSWORD[:KEY=VALUE,...] a mailbox with its preferences (repeatable)");
 
-    ParseOutcome outcome;
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        outcome.message = app.help();
-        return outcome;
-    } catch (const CLI::ParseError& e) {
-        outcome.exit_code = 2;
-        outcome.message = WithoutPasswords(e.what(), PasswordsIn(argc, argv));
-        return outcome;
-    }
-    if (auto problem = simcommon::CheckServerOptions(options.server)) {
-        outcome.exit_code = 2;
-        outcome.message = std::move(*problem);
-        return outcome;
+    const auto redact = [&](std::string text) {
+        return WithoutPasswords(std::move(text), PasswordsIn(argc, argv));
+    };
+    if (auto early = simcommon::ParseServerCommandLine(app, options.server, argc, argv, redact)) {
+        return ParseOutcome{std::nullopt, std::move(*early)};
     }
     for (const std::string& entry : mailboxes) {
         std::string error;
         auto mailbox = ParseMailboxSpec(entry, error);
-        if (!mailbox) {
-            outcome.exit_code = 2;
-            outcome.message = WithoutPasswords(error, PasswordsIn(argc, argv));
-            return outcome;
-        }
+        if (!mailbox) return ParseOutcome::Exit(2, redact(error));
         options.mailboxes.push_back(std::move(*mailbox));
     }
-    outcome.options = std::move(options);
-    return outcome;
+    return ParseOutcome{std::move(options), {}};
 }
 
 }  // namespace mcsim

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "mailbox_store.h"
-#include "simcommon/program.h"
+#include "simcommon/command_line.h"
 
 namespace mcsim {
 
@@ -22,12 +22,9 @@ struct Options {
     std::vector<MailboxSpec> mailboxes;
 };
 
-struct ParseOutcome {
-    std::optional<Options> options;  // set when the program should run
-    int exit_code = 0;               // otherwise: exit with this code
-    std::string message;             // help text (exit 0) or the error (exit 2), no password in it
-};
+using ParseOutcome = simcommon::ParseOutcome<Options>;
 
+// The early exit's message never holds a --mailbox password.
 ParseOutcome ParseOptions(int argc, const char* const* argv);
 
 // A --mailbox value: PROFILE:PASSWORD[:KEY=VALUE,KEY=VALUE...], split at the first two

@@ -38,13 +38,6 @@ std::optional<FieldList> PrefsOf(const FieldList& fields) {
 
 }  // namespace
 
-std::optional<std::string> FieldValue(const FieldList& fields, const std::string& name) {
-    for (const auto& field : fields) {
-        if (field.first == name) return field.second;
-    }
-    return std::nullopt;
-}
-
 FieldList WithoutPasswords(const FieldList& fields) {
     FieldList shown = fields;
     for (auto& [name, value] : shown) {

@@ -9,6 +9,7 @@
 
 #include "fault_plan.h"
 #include "mailbox_store.h"
+#include "simcommon/packet_fields.h"
 
 namespace mcsim {
 
@@ -34,6 +35,6 @@ Reply ReplyTo(const FieldList& fields, MailboxStore& store, FaultPlan& faults, s
 // replaced by "*", for event lines.
 FieldList WithoutPasswords(const FieldList& fields);
 
-std::optional<std::string> FieldValue(const FieldList& fields, const std::string& name);
+using simcommon::FieldValue;
 
 }  // namespace mcsim

@@ -14,7 +14,7 @@ Server::Server(simcommon::ListenConfig config, EventWriter& events, MailboxStore
     : context_{events, store, faults, eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)},
       stop_fd_(context_.stop_fd),
       listener_(std::move(config), events,
-                [this](int fd, const std::string& peer) { Accept(fd, peer); }) {}
+                [this](int number, int fd, const std::string& peer) { Accept(number, fd, peer); }) {}
 
 Server::~Server() {
     Stop();
@@ -26,9 +26,9 @@ void Server::Start() {
     listener_.Start();
 }
 
-void Server::Accept(int fd, const std::string& peer) {
-    auto connection = std::make_unique<Connection>(++next_number_, fd, peer, listener_.context(),
-                                                   context_);
+void Server::Accept(int number, int fd, const std::string& peer) {
+    auto connection =
+        std::make_unique<Connection>(number, fd, peer, listener_.context(), context_);
     connection->Start();
     std::lock_guard lock(mutex_);
     // Finished connections are joined and dropped here, so that a long run does not

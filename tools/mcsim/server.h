@@ -1,5 +1,5 @@
-// mcsim's server: the shared TLS listener, whose accept thread numbers each client
-// (1, 2, ...) and starts its connection, and the stop descriptor that ends them all.
+// mcsim's server: the shared TLS listener, whose accept thread starts a connection for
+// each client it numbers, and the stop descriptor that ends them all.
 #pragma once
 
 #include <memory>
@@ -30,13 +30,12 @@ public:
     void Stop();
 
 private:
-    void Accept(int fd, const std::string& peer);
+    void Accept(int number, int fd, const std::string& peer);
 
     ServerContext context_;
     int stop_fd_ = -1;
     std::mutex mutex_;
     std::vector<std::unique_ptr<Connection>> connections_;  // under mutex_
-    int next_number_ = 0;                                   // accept thread only
     bool stopped_ = false;
     // Last, so that the accept thread has ended before the connections go.
     simcommon::TlsListener listener_;

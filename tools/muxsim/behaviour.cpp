@@ -2,13 +2,6 @@
 
 namespace muxsim {
 
-std::optional<std::string> FieldValue(const FieldList& fields, const std::string& name) {
-    for (const auto& [field, value] : fields) {
-        if (field == name) return value;
-    }
-    return std::nullopt;
-}
-
 void Behaviour::SetProfile(const std::string& profile, const std::string& password) {
     std::lock_guard lock(mutex_);
     profiles_[profile] = password;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "command_parser.h"
+#include "simcommon/packet_fields.h"
 
 namespace muxsim {
 
@@ -55,7 +56,6 @@ private:
     std::map<std::string, Forced> results_;
 };
 
-// The value of the first field named `name`, or nullopt.
-std::optional<std::string> FieldValue(const FieldList& fields, const std::string& name);
+using simcommon::FieldValue;
 
 }  // namespace muxsim

@@ -5,15 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <openssl/err.h>
-
-#include "packet.h"
+#include "frame.h"
+#include "simcommon/packet_fields.h"
 
 namespace muxsim {
 
@@ -22,8 +19,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kReadChunk = 16384;
-constexpr int kWriteChunk = 16384;
-constexpr std::size_t kHeadBytes = 16;
 constexpr auto kClosingTime = std::chrono::seconds(1);
 
 const char* StateName(ClientSession::State state) {
@@ -36,28 +31,23 @@ const char* StateName(ClientSession::State state) {
     return "?";
 }
 
-Json FieldsObject(const FieldList& fields) {
-    Json object = Json::object();
-    for (const auto& [name, value] : fields) object[name] = value;
-    return object;
-}
+using simcommon::FieldsObject;
+using simcommon::TlsResult;
+using simcommon::TlsStatus;
 
 }  // namespace
 
 ClientSession::ClientSession(int number, int fd, std::string peer, SSL_CTX* ctx,
                              SessionContext context)
     : number_(number),
-      fd_(fd),
       wake_fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      peer_(std::move(peer)),
       ctx_(ctx),
       context_(context),
-      decoder_(context.max_frame) {}
+      stream_(number, fd, std::move(peer)),
+      reader_(context.max_frame) {}
 
 ClientSession::~ClientSession() {
     Join();
-    if (ssl_) SSL_free(ssl_);
-    if (fd_ >= 0) close(fd_);
     if (wake_fd_ >= 0) close(wake_fd_);
 }
 
@@ -65,12 +55,6 @@ void ClientSession::Start() { thread_ = std::thread([this] { Run(); }); }
 
 void ClientSession::Join() {
     if (thread_.joinable()) thread_.join();
-}
-
-Json ClientSession::Base() const {
-    Json base = Json::object();
-    base["client"] = number_;
-    return base;
 }
 
 Json ClientSession::Describe() const {
@@ -106,16 +90,10 @@ void ClientSession::RunPosted() {
 }
 
 void ClientSession::Run() {
-    if (wake_fd_ < 0 || fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK) != 0) {
+    if (wake_fd_ < 0) {
         Finish("cannot set up the connection: " + std::string(std::strerror(errno)));
-    } else {
-        ERR_clear_error();
-        ssl_ = SSL_new(ctx_);
-        if (!ssl_ || SSL_set_fd(ssl_, fd_) != 1) {
-            Finish("cannot set up TLS: " + TakeSslError());
-        } else {
-            SSL_set_mode(ssl_, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-        }
+    } else if (auto problem = stream_.Open(ctx_)) {
+        Finish(*problem);
     }
 
     while (state() != State::kClosed) {
@@ -130,8 +108,8 @@ void ClientSession::Run() {
             (now == State::kOpen && !stop_reading_)) {
             events |= POLLIN;
         }
-        if (want_write_ || (!out_.empty() && !shutdown_sent_)) events |= POLLOUT;
-        pollfd fds[2] = {{fd_, events, 0}, {wake_fd_, POLLIN, 0}};
+        if (want_write_ || (stream_.has_output() && !shutdown_sent_)) events |= POLLOUT;
+        pollfd fds[2] = {{stream_.fd(), events, 0}, {wake_fd_, POLLIN, 0}};
         const int ready = poll(fds, 2, PollTimeoutMs());
         if (ready < 0 && errno != EINTR) {
             Finish("poll failed: " + std::string(std::strerror(errno)));
@@ -143,7 +121,7 @@ void ClientSession::Run() {
         }
         // Not reading, the hang-up or error would wake the loop for ever: end here.
         if (ready > 0 && (fds[0].revents & (POLLERR | POLLHUP)) && !(events & POLLIN) &&
-            out_.empty()) {
+            !stream_.has_output()) {
             Finish("connection lost while not reading");
         }
     }
@@ -176,97 +154,57 @@ void ClientSession::Step() {
 }
 
 void ClientSession::Handshake() {
-    ERR_clear_error();
-    const int ret = SSL_accept(ssl_);
-    if (ret == 1) {
+    const TlsResult result = stream_.Accept();
+    if (result.status == TlsStatus::kDone) {
         want_write_ = false;
         state_ = State::kOpen;
-        Json ev = Base();
-        ev["peer"] = peer_;
-        ev["protocol"] = SSL_get_version(ssl_);
-        context_.events.Write("connected", ev);
+        context_.events.Write("connected", stream_.Connected());
         return;
     }
-    const int err = SSL_get_error(ssl_, ret);
-    if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) {
-        want_write_ = err == SSL_ERROR_WANT_WRITE;
+    if (result.waits()) {
+        want_write_ = result.status == TlsStatus::kWantWrite;
         return;
     }
-    Finish("TLS handshake failed: " + ReadFailure(err));
+    Finish("TLS handshake failed: " + Failure(result));
 }
 
-std::string ClientSession::ReadFailure(int err) {
-    const int saved_errno = errno;
-    switch (err) {
-        case SSL_ERROR_ZERO_RETURN:
-            return "client closed the TLS connection";
-        case SSL_ERROR_SYSCALL:
-            ERR_clear_error();
-            if (saved_errno == ECONNRESET) return "connection reset by the client";
-            if (saved_errno == EPIPE) return "client closed the TCP connection";
-            if (saved_errno != 0) return std::string(std::strerror(saved_errno));
-            return "client closed the TCP connection without a TLS close";
-        case SSL_ERROR_SSL:
-            if (ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
-                ERR_clear_error();
-                return "client closed the TCP connection without a TLS close";
-            }
-            return TakeSslError();
-        default:
-            ERR_clear_error();
-            return "TLS error " + std::to_string(err);
-    }
+std::string ClientSession::Failure(const TlsResult& result) {
+    if (result.sys_errno == EPIPE) return "client closed the TCP connection";
+    return result.cause;
 }
 
 void ClientSession::ReadFromClient() {
     char buffer[kReadChunk];
     while (state() == State::kOpen && !stop_reading_) {
-        ERR_clear_error();
-        errno = 0;
-        const int n = SSL_read(ssl_, buffer, sizeof buffer);
-        if (n > 0) {
-            OnBytes(buffer, static_cast<std::size_t>(n));
+        const TlsResult result = stream_.Read(buffer, sizeof buffer);
+        if (result.status == TlsStatus::kDone) {
+            OnBytes(buffer, result.bytes);
             continue;
         }
-        const int err = SSL_get_error(ssl_, n);
-        if (err == SSL_ERROR_WANT_READ) return;
-        if (err == SSL_ERROR_WANT_WRITE) {
+        if (result.status == TlsStatus::kWantRead) return;
+        if (result.status == TlsStatus::kWantWrite) {
             want_write_ = true;
             return;
         }
-        std::string why = ReadFailure(err);
-        if (!decoder_.at_frame_boundary()) why += " inside a frame";
-        if (err == SSL_ERROR_ZERO_RETURN) {
-            ERR_clear_error();
-            SSL_shutdown(ssl_);  // answer the client's close_notify
-            ERR_clear_error();
-        }
+        std::string why = Failure(result);
+        if (!reader_.at_frame_boundary()) why += " inside a frame";
+        if (result.peer_closed) stream_.AnswerClose();
         Finish(why);
         return;
     }
 }
 
 void ClientSession::OnBytes(const char* data, std::size_t size) {
-    const std::string_view bytes(data, size);
-    const std::uint64_t before = fed_;
-    decoder_.Feed(bytes);
-    fed_ += size;
-    while (auto text = decoder_.Pop()) {
-        frame_start_ += vantiro::kFramePrefixSize + text->size();
-        HandleFrame(*text);
+    for (const std::string& text : reader_.Feed(std::string_view(data, size))) {
+        HandleFrame(text);
         if (state() != State::kOpen) return;
     }
-    // Keep the first bytes of the frame now being read, to describe a bad one.
-    if (frame_start_ >= before) {
-        frame_head_ = std::string(bytes.substr(frame_start_ - before, kHeadBytes));
-    } else if (frame_head_.size() < kHeadBytes) {
-        frame_head_ += bytes.substr(0, kHeadBytes - frame_head_.size());
-    }
-    if (decoder_.failed()) {
+    if (reader_.failed()) {
+        const std::string& head = reader_.head();
         const auto length =
-            vantiro::ParseFramePrefix(std::string_view(frame_head_).substr(0, vantiro::kFramePrefixSize));
+            vantiro::ParseFramePrefix(std::string_view(head).substr(0, vantiro::kFramePrefixSize));
         Json ev = Base();
-        ev["bytes"] = DescribeBytes(frame_head_);
+        ev["bytes"] = DescribeBytes(head);
         context_.events.Error(length ? "frame length " + std::to_string(*length) +
                                            " is above the limit of " +
                                            std::to_string(context_.max_frame) + " bytes"
@@ -277,19 +215,12 @@ void ClientSession::OnBytes(const char* data, std::size_t size) {
 }
 
 void ClientSession::HandleFrame(const std::string& text) {
-    FieldList fields;
-    PACKET packet = PH_create(text.data(), static_cast<int>(text.size()));
-    if (!packet) {
+    const auto read = simcommon::ReadPacket(text);
+    if (!read) {
         context_.events.Error("out of memory for a frame", Base());
         return;
     }
-    int count = 0;
-    const char** names = PH_fields(packet, &count);
-    for (int i = 0; names && i < count; ++i) {
-        const char* value = PH_valueOf(packet, names[i]);
-        fields.emplace_back(names[i], value ? value : "");
-    }
-    PH_destroy(packet);
+    const FieldList& fields = *read;
 
     const auto command = FieldValue(fields, "command");
     const auto id = FieldValue(fields, "id");
@@ -332,38 +263,24 @@ void ClientSession::SendDue() {
 }
 
 void ClientSession::SendPacket(const FieldList& fields, const std::string& kind) {
-    PACKET packet = PH_create_empty();
-    if (!packet) {
+    std::string refused;
+    const auto packet = simcommon::BuildPacket(fields, refused);
+    if (!packet && refused.empty()) {
         context_.events.Error("out of memory for a packet", Base());
         return;
     }
-    for (const auto& [name, value] : fields) {
-        if (PH_add(packet, name.c_str(), value.c_str()) != 0) {
-            Json ev = Base();
-            ev["field"] = name;
-            context_.events.Error("field refused by the packet library", ev);
-            PH_destroy(packet);
-            return;
-        }
+    if (!packet) {
+        Json ev = Base();
+        ev["field"] = refused;
+        context_.events.Error("field refused by the packet library", ev);
+        return;
     }
-    int length = 0;
-    const char* text = PH_build_packet_no_id(packet, &length);
-    const std::string body(text ? text : "", text ? static_cast<std::size_t>(length) : 0);
-    FieldList sent;
-    int count = 0;
-    const char** names = PH_fields(packet, &count);
-    for (int i = 0; names && i < count; ++i) {
-        const char* value = PH_valueOf(packet, names[i]);
-        sent.emplace_back(names[i], value ? value : "");
-    }
-    PH_destroy(packet);
-
     if (!MaySend()) return;
-    out_ += vantiro::EncodeFrame(body);
+    stream_.Queue(vantiro::EncodeFrame(packet->text));
     Json ev = Base();
     ev["kind"] = kind;
-    ev["length"] = body.size();
-    ev["fields"] = FieldsObject(sent);
+    ev["length"] = packet->text.size();
+    ev["fields"] = FieldsObject(packet->fields);
     context_.events.Write("sent", ev);
     if (state() == State::kOpen) WriteOut();
 }
@@ -407,7 +324,7 @@ void ClientSession::SendStalledFrame(std::size_t announced, std::size_t sent) {
 
 void ClientSession::SendRaw(const std::string& bytes, const std::string& kind) {
     if (!MaySend()) return;
-    out_ += bytes;
+    stream_.Queue(bytes);
     Json ev = Base();
     ev["kind"] = kind;
     ev["length"] = bytes.size();
@@ -417,27 +334,10 @@ void ClientSession::SendRaw(const std::string& bytes, const std::string& kind) {
 }
 
 void ClientSession::WriteOut() {
-    while (!out_.empty() && state() != State::kClosed) {
-        const int len = write_len_ > 0 ? write_len_
-                                        : static_cast<int>(std::min<std::size_t>(out_.size(), kWriteChunk));
-        ERR_clear_error();
-        errno = 0;
-        const int n = SSL_write(ssl_, out_.data(), len);
-        if (n > 0) {
-            out_.erase(0, static_cast<std::size_t>(n));
-            write_len_ = 0;
-            want_write_ = false;
-            continue;
-        }
-        const int err = SSL_get_error(ssl_, n);
-        if (err == SSL_ERROR_WANT_WRITE || err == SSL_ERROR_WANT_READ) {
-            write_len_ = len;  // a TLS write must be repeated with the same length
-            want_write_ = err == SSL_ERROR_WANT_WRITE;
-            return;
-        }
-        Finish("write failed: " + ReadFailure(err));
-        return;
-    }
+    if (!stream_.has_output() || state() == State::kClosed) return;
+    const TlsResult result = stream_.Flush();
+    want_write_ = result.status == TlsStatus::kWantWrite;
+    if (result.status == TlsStatus::kFailed) Finish("write failed: " + Failure(result));
 }
 
 void ClientSession::CloseGracefully(const std::string& why) {
@@ -454,57 +354,33 @@ void ClientSession::CloseGracefully(const std::string& why) {
 }
 
 void ClientSession::Drain() {
-    if (!out_.empty()) {
+    if (stream_.has_output()) {
         WriteOut();
         if (state() == State::kClosed) return;
     }
-    if (out_.empty() && !shutdown_sent_) {
-        ERR_clear_error();
-        SSL_shutdown(ssl_);  // sends close_notify; the client's reply is read below
-        ERR_clear_error();
-        shutdown(fd_, SHUT_WR);
+    if (!stream_.has_output() && !shutdown_sent_) {
+        stream_.SendClose();
         shutdown_sent_ = true;
     }
-    if (shutdown_sent_) {
-        // Read until the client closes too, so that unread bytes do not turn the
-        // close into a reset that could destroy what the client has not read yet.
-        char buffer[kReadChunk];
-        for (;;) {
-            ERR_clear_error();
-            const int n = SSL_read(ssl_, buffer, sizeof buffer);
-            if (n > 0) continue;
-            const int err = SSL_get_error(ssl_, n);
-            if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) break;
-            ERR_clear_error();
-            Finish(closing_why_);
-            return;
-        }
+    // Read until the client closes too, so that unread bytes do not turn the close
+    // into a reset that could destroy what the client has not read yet.
+    if (shutdown_sent_ && stream_.Discard() == TlsStatus::kFailed) {
+        Finish(closing_why_);
+        return;
     }
     if (Clock::now() >= closing_deadline_) Finish(closing_why_);
 }
 
 void ClientSession::Abort(const std::string& why) {
     if (state() == State::kClosed) return;
-    // A zero linger time makes close() send a reset instead of a normal close.
-    const linger reset{1, 0};
-    setsockopt(fd_, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-    close(fd_);
-    fd_ = -1;
+    stream_.Reset();
     Finish(why);
 }
 
 void ClientSession::Finish(const std::string& why) {
     if (state() == State::kClosed) return;
     state_ = State::kClosed;
-    if (ssl_) {
-        SSL_free(ssl_);
-        ssl_ = nullptr;
-    }
-    if (fd_ >= 0) {
-        close(fd_);
-        fd_ = -1;
-    }
-    out_.clear();
+    stream_.Close();
     pending_.clear();
     Json ev = Base();
     ev["why"] = why;

@@ -19,9 +19,9 @@
 #include "behaviour.h"
 #include "command_parser.h"
 #include "event_writer.h"
-#include "frame.h"
 #include "frame_log.h"
-#include "simcommon/tls_listener.h"
+#include "simcommon/client_stream.h"
+#include "simcommon/frame_reader.h"
 
 namespace muxsim {
 
@@ -101,17 +101,15 @@ private:
     void WriteOut();
     void Drain();
     void Finish(const std::string& why);
-    std::string ReadFailure(int ret);
+    // The cause of a failed TLS call, for the "closed" event.
+    static std::string Failure(const simcommon::TlsResult& result);
     int PollTimeoutMs() const;
-    Json Base() const;
+    Json Base() const { return stream_.Event(); }
 
     const int number_;
-    int fd_;
     int wake_fd_;
-    const std::string peer_;
     SSL_CTX* ctx_;
     SessionContext context_;
-    SSL* ssl_ = nullptr;
     std::thread thread_;
 
     std::atomic<State> state_{State::kHandshake};
@@ -124,12 +122,8 @@ private:
     bool ended_ = false;  // under posted_mutex_: no more actions are taken
 
     // Session-thread state.
-    vantiro::FrameDecoder decoder_;
-    std::uint64_t fed_ = 0;        // bytes fed to the decoder so far
-    std::uint64_t frame_start_ = 0;  // stream offset where the current frame starts
-    std::string frame_head_;       // first bytes of the current frame, for error events
-    std::string out_;              // bytes waiting to go out
-    int write_len_ = 0;            // length of a TLS write to repeat, 0 when none
+    simcommon::ClientStream stream_;
+    simcommon::FrameReader reader_;
     bool want_write_ = false;
     std::deque<Pending> pending_;  // answers waiting for their time
     std::optional<std::string> profile_;  // of the client's last "hello"
@@ -138,7 +132,5 @@ private:
     bool shutdown_sent_ = false;
     std::chrono::steady_clock::time_point closing_deadline_{};
 };
-
-using simcommon::TakeSslError;
 
 }  // namespace muxsim

@@ -21,38 +21,20 @@ ParseOutcome ParseOptions(int argc, const char* const* argv) {
         ->capture_default_str()
         ->check(CLI::Range(std::size_t{0}, vantiro::kMaxFrameText));
 
-    ParseOutcome outcome;
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        outcome.message = app.help();
-        return outcome;
-    } catch (const CLI::ParseError& e) {
-        outcome.exit_code = 2;
-        outcome.message = e.what();
-        return outcome;
-    }
-    if (auto problem = simcommon::CheckServerOptions(options.server)) {
-        outcome.exit_code = 2;
-        outcome.message = std::move(*problem);
-        return outcome;
+    if (auto early = simcommon::ParseServerCommandLine(app, options.server, argc, argv)) {
+        return ParseOutcome{std::nullopt, std::move(*early)};
     }
     if (options.foreign && options.server.make_certs_dir.empty()) {
-        outcome.exit_code = 2;
-        outcome.message = "--foreign needs --make-certs";
-        return outcome;
+        return ParseOutcome::Exit(2, "--foreign needs --make-certs");
     }
     for (const std::string& entry : profiles) {
         const auto colon = entry.find(':');
         if (colon == std::string::npos || colon == 0) {
-            outcome.exit_code = 2;
-            outcome.message = "--profile takes PROFILE:PASSWORD, got '" + entry + "'";
-            return outcome;
+            return ParseOutcome::Exit(2, "--profile takes PROFILE:PASSWORD, got '" + entry + "'");
         }
         options.profiles.emplace_back(entry.substr(0, colon), entry.substr(colon + 1));
     }
-    outcome.options = std::move(options);
-    return outcome;
+    return ParseOutcome{std::move(options), {}};
 }
 
 }  // namespace muxsim

@@ -2,12 +2,11 @@
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "simcommon/program.h"
+#include "simcommon/command_line.h"
 
 namespace muxsim {
 
@@ -18,11 +17,7 @@ struct Options {
     std::size_t max_frame = 1'000'000;
 };
 
-struct ParseOutcome {
-    std::optional<Options> options;  // set when the program should run
-    int exit_code = 0;               // otherwise: exit with this code
-    std::string message;             // help text (exit 0) or the error (exit 2)
-};
+using ParseOutcome = simcommon::ParseOutcome<Options>;
 
 ParseOutcome ParseOptions(int argc, const char* const* argv);
 

@@ -2,19 +2,18 @@
 
 namespace muxsim {
 
-TlsServer::TlsServer(ServerConfig config, SessionContext context)
+TlsServer::TlsServer(simcommon::ListenConfig config, SessionContext context)
     : context_(context),
-      listener_(simcommon::ListenConfig{config.host, config.port, config.cert_file,
-                                        config.key_file},
-                context.events, [this](int fd, const std::string& peer) { Accept(fd, peer); }) {}
+      listener_(std::move(config), context.events,
+                [this](int number, int fd, const std::string& peer) { Accept(number, fd, peer); }) {}
 
 TlsServer::~TlsServer() { Stop(); }
 
 void TlsServer::Start() { listener_.Start(); }
 
-void TlsServer::Accept(int fd, const std::string& peer) {
-    auto session = std::make_shared<ClientSession>(++next_number_, fd, peer, listener_.context(),
-                                                   context_);
+void TlsServer::Accept(int number, int fd, const std::string& peer) {
+    auto session =
+        std::make_shared<ClientSession>(number, fd, peer, listener_.context(), context_);
     {
         std::lock_guard lock(sessions_mutex_);
         // Ended sessions stay listed, but their threads are joined here so that a

@@ -1,5 +1,5 @@
 // The listening side: the shared TLS listener, whose accept thread gives each client
-// a number (1, 2, ...) and a session.
+// it numbers a session.
 #pragma once
 
 #include <cstdint>
@@ -14,17 +14,9 @@
 
 namespace muxsim {
 
-struct ServerConfig {
-    std::string host = "127.0.0.1";
-    std::uint16_t port = 0;
-    std::string cert_file;
-    std::string key_file;
-    std::size_t max_frame = 1'000'000;
-};
-
 class TlsServer {
 public:
-    TlsServer(ServerConfig config, SessionContext context);
+    TlsServer(simcommon::ListenConfig config, SessionContext context);
     ~TlsServer();
     TlsServer(const TlsServer&) = delete;
     TlsServer& operator=(const TlsServer&) = delete;
@@ -44,12 +36,11 @@ public:
 
 private:
     // On the accept thread: a session for the accepted socket.
-    void Accept(int fd, const std::string& peer);
+    void Accept(int number, int fd, const std::string& peer);
 
     SessionContext context_;
     std::mutex sessions_mutex_;
     std::vector<std::shared_ptr<ClientSession>> sessions_;  // under sessions_mutex_
-    int next_number_ = 0;                                   // accept thread only
     bool stopped_ = false;
     // Last, so that the accept thread has ended before the sessions go.
     simcommon::TlsListener listener_;

@@ -1,58 +1,88 @@
 #include "simcommon/program.h"
 
+#include <csignal>
+#include <exception>
+#include <fstream>
+#include <iostream>
+
+#include "packet.h"
 #include "simcommon/cert_maker.h"
 
 namespace simcommon {
 
-CLI::Option* AddServerOptions(CLI::App& app, ServerOptions& options) {
-    app.add_option("--host", options.host, "address to listen on")->capture_default_str();
-    app.add_option("--port", options.port, "port to listen on; 0 lets the system pick")
-        ->capture_default_str();
-    auto* cert = app.add_option("--cert", options.cert_file, "server certificate (PEM)");
-    auto* key = app.add_option("--key", options.key_file, "server private key (PEM)");
-    auto* make = app.add_option("--make-certs", options.make_certs_dir,
-                                "make ca.pem, ca.key, server.pem, server.key in DIR and use them");
-    app.add_option("--script", options.script, "run the commands of FILE first");
-    app.add_flag("--text", options.text, "write events as readable text instead of JSON");
-    cert->needs(key);
-    key->needs(cert);
-    make->excludes(cert)->excludes(key);
-    return make;
+namespace {
+
+int Exit(EventWriter& events, int code) {
+    events.Write("exit", Json{{"code", code}});
+    return code;
 }
 
-std::optional<std::string> CheckServerOptions(const ServerOptions& options) {
-    if (options.make_certs_dir.empty() && options.cert_file.empty()) {
-        return "give --cert FILE --key FILE, or --make-certs DIR";
-    }
-    return std::nullopt;
-}
-
-OutputFormat FormatOf(const ServerOptions& options) {
-    return options.text ? OutputFormat::kText : OutputFormat::kJson;
-}
-
-void PrepareCertificates(ServerOptions& options, const std::string& owner, bool foreign,
+// With --make-certs: makes the certificates, points `options` at them and writes the
+// "certificates" event. Throws std::runtime_error when a step fails.
+void PrepareCertificates(ServerOptions& options, const EmulatorSetup& setup,
                          EventWriter& events) {
     if (options.make_certs_dir.empty()) return;
-    const auto files = MakeCertificates(options.make_certs_dir, owner, foreign);
-    options.cert_file = files.server_cert.string();
-    options.key_file = files.server_key.string();
+    const auto files = MakeCertificates(options.make_certs_dir, setup.owner, setup.foreign);
+    options.listen.cert_file = files.server_cert.string();
+    options.listen.key_file = files.server_key.string();
     events.Write("certificates", Json{{"ca", files.ca.string()},
                                       {"server", files.server_cert.string()},
                                       {"signer", files.signer.string()}});
 }
 
-void RunCommandInput(std::istream* script, std::istream& in,
-                     const std::function<bool(std::string_view)>& run) {
+// Runs each line of `script` (when open), then of `in`, until one ends the program.
+void RunCommandInput(std::ifstream& script, std::istream& in, Emulator& emulator) {
     std::string line;
-    if (script) {
-        while (std::getline(*script, line)) {
-            if (!run(line)) return;
+    if (script.is_open()) {
+        while (std::getline(script, line)) {
+            if (!emulator.RunLine(line)) return;
         }
     }
     while (std::getline(in, line)) {
-        if (!run(line)) return;
+        if (!emulator.RunLine(line)) return;
     }
+}
+
+}  // namespace
+
+int ExitEarly(const EarlyExit& early) {
+    if (early.exit_code == 0) {
+        std::cout << early.message;
+        return 0;
+    }
+    EventWriter events(std::cout, OutputFormat::kJson);
+    events.Error("bad command line: " + early.message);
+    return Exit(events, early.exit_code);
+}
+
+int RunEmulator(ServerOptions options, const EmulatorSetup& setup) {
+    // Writes to a client that has gone must fail with EPIPE, not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
+    EventWriter events(std::cout, FormatOf(options));
+    PH_init();
+
+    std::ifstream script;
+    if (!options.script.empty()) {
+        script.open(options.script);
+        if (!script) {
+            events.Error("cannot read script " + options.script);
+            return Exit(events, 2);
+        }
+    }
+    std::unique_ptr<Emulator> emulator;
+    try {
+        PrepareCertificates(options, setup, events);
+        emulator = setup.make(options.listen, events);
+        emulator->Start();
+    } catch (const std::exception& e) {
+        events.Error(e.what());
+        return Exit(events, 1);
+    }
+    events.Write("listening", Json{{"host", emulator->host()}, {"port", emulator->port()}});
+
+    RunCommandInput(script, std::cin, *emulator);
+    emulator->Stop();
+    return Exit(events, 0);
 }
 
 }  // namespace simcommon

@@ -99,7 +99,7 @@ void TlsListener::AcceptLoop() {
             poll(nullptr, 0, 100);
             continue;
         }
-        on_accept_(fd, PeerText(peer));
+        on_accept_(++accepted_, fd, PeerText(peer));
     }
 }
 

@@ -1,51 +1,50 @@
-// The steps every emulator's main() takes: the shared command-line options (where to
-// listen, which certificates, where commands come from, which event format), making
-// throw-away certificates, and reading command lines from a script and then
-// standard input.
+// The run every emulator's main() makes once its command line is read: ignore
+// SIGPIPE, open the event writer and the script, make throw-away certificates when
+// asked, listen, report "listening", run command lines from the script and then
+// standard input, stop, and end with the "exit" event.
 #pragma once
 
 #include <cstdint>
 #include <functional>
-#include <istream>
-#include <optional>
+#include <memory>
 #include <string>
 #include <string_view>
 
-#include <CLI/CLI.hpp>
-
+#include "simcommon/command_line.h"
 #include "simcommon/event_writer.h"
 
 namespace simcommon {
 
-struct ServerOptions {
-    std::string host = "127.0.0.1";
-    std::uint16_t port = 0;
-    std::string cert_file;
-    std::string key_file;
-    std::string make_certs_dir;
-    std::string script;
-    bool text = false;
+// An emulator as its run sees it: a server that listens and serves clients, and
+// the reader of the operator's command lines. Made once the certificates are ready.
+class Emulator {
+public:
+    virtual ~Emulator() = default;
+
+    // Listens and starts accepting. Throws std::runtime_error with the cause.
+    virtual void Start() = 0;
+    virtual const std::string& host() const = 0;
+    virtual std::uint16_t port() const = 0;
+    // Runs one command line; false when it ends the program.
+    virtual bool RunLine(std::string_view line) = 0;
+    // Stops accepting and ends every client; the input has ended.
+    virtual void Stop() = 0;
 };
 
-// Adds --host, --port, --cert, --key, --make-certs, --script and --text to `app`.
-// Returns the --make-certs option, for options that need it.
-CLI::Option* AddServerOptions(CLI::App& app, ServerOptions& options);
+struct EmulatorSetup {
+    std::string owner;     // the program's name, for the certificates it makes
+    bool foreign = false;  // sign the made server certificate with a second CA
+    // Makes the emulator; `listen` names the certificate and key to serve.
+    std::function<std::unique_ptr<Emulator>(const ListenConfig& listen, EventWriter& events)> make;
+};
 
-// What CLI11 cannot check: that certificates are given one way or the other. The
-// error text, or nullopt.
-std::optional<std::string> CheckServerOptions(const ServerOptions& options);
+// For a command line that ends the program at once: prints the help text (status 0),
+// or writes the "error" event ("bad command line: ...") and "exit" (status 2).
+// Returns the exit status.
+int ExitEarly(const EarlyExit& early);
 
-OutputFormat FormatOf(const ServerOptions& options);
-
-// With --make-certs: makes the certificates (named for `owner`), points the options'
-// certificate and key at them and writes the "certificates" event (ca, server,
-// signer). Does nothing otherwise. Throws std::runtime_error when a step fails.
-void PrepareCertificates(ServerOptions& options, const std::string& owner, bool foreign,
-                         EventWriter& events);
-
-// Runs `run` on each line of `script` (when given), then of `in`, until `run`
-// returns false or the input ends.
-void RunCommandInput(std::istream* script, std::istream& in,
-                     const std::function<bool(std::string_view)>& run);
+// The whole run; returns the exit status: 2 for a script that cannot be read, 1 when
+// the certificates cannot be made or the server cannot listen, else 0.
+int RunEmulator(ServerOptions options, const EmulatorSetup& setup);
 
 }  // namespace simcommon

@@ -1,7 +1,8 @@
 // The listening side of an emulator: a TLS server context from a certificate and
 // key, a TCP socket on an IPv4 address, and an accept loop on its own thread that
-// hands each accepted socket to the program. The program owns what it is handed and
-// does the handshake itself, on its own thread per client.
+// numbers each accepted socket (1, 2, ... in accept order) and hands it to the
+// program. The program owns what it is handed and does the handshake itself, on its
+// own thread per client.
 #pragma once
 
 #include <atomic>
@@ -25,9 +26,9 @@ struct ListenConfig {
 
 class TlsListener {
 public:
-    // Runs on the accept thread for each accepted socket: `fd` (now owned by the
-    // handler) and the peer as "address:port".
-    using AcceptHandler = std::function<void(int fd, const std::string& peer)>;
+    // Runs on the accept thread for each accepted socket: the client's `number`, `fd`
+    // (now owned by the handler) and the peer as "address:port".
+    using AcceptHandler = std::function<void(int number, int fd, const std::string& peer)>;
 
     // Accept failures are reported as "error" events on `events`.
     TlsListener(ListenConfig config, EventWriter& events, AcceptHandler on_accept);
@@ -58,6 +59,7 @@ private:
     int listen_fd_ = -1;
     int wake_fd_ = -1;
     std::uint16_t port_ = 0;
+    int accepted_ = 0;  // accept thread only
     std::atomic<bool> stopping_{false};
     std::thread accept_thread_;
 };

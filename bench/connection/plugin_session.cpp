@@ -125,8 +125,10 @@ PluginSession::PluginSession(std::uint16_t port) : port_(port), host_(std::make_
   plugin_ = static_cast<quillmere::IQMViewerPlugin*>(new vantiro::TVantiroImpl());
   if (plugin_->Initialize(host_.get()) != qmos::S_OK) throw std::runtime_error("Initialize failed");
   ServeUntil([&] { return host_->Lookups() > 0; }, "no service lookup from the plug-in");
-  AnswerLookup();
-  ServeUntil([] { return vantiro::State().LoginAuthenticated.load(); }, "the plug-in did not log in");
+  ServeUntil([&] {
+    AnswerLookups();
+    return vantiro::State().LoginAuthenticated.load();
+  }, "the plug-in did not log in");
   ServeUntil([] { return NothingOutstanding(); }, "the login stayed unanswered");
 }
 
@@ -153,7 +155,10 @@ std::uint64_t PluginSession::Activities() const { return host_->Activities(); }
 
 int PluginSession::Lookups() const { return host_->Lookups(); }
 
-void PluginSession::AnswerLookup() {
+void PluginSession::AnswerLookups() {
+  const int lookups = Lookups();
+  if (answered_ >= lookups) return;
+  answered_ = lookups;
   Publish("service_lookup_response",
           "service_name:multiplexor\nip_address:127.0.0.1\ntcp_port:" + std::to_string(port_) + "\n");
 }

@@ -39,8 +39,10 @@ class PluginSession {
 
   // Service lookups the plug-in has published so far (one per connection attempt).
   int Lookups() const;
-  // Answers a lookup with the peer's address, as the client does.
-  void AnswerLookup();
+  // Answers every lookup not answered yet with the peer's address, as the client
+  // does. At a small time scale the supervisor waits only briefly for an answer and
+  // then asks again, so whoever waits for the plug-in calls this while waiting.
+  void AnswerLookups();
   // Serves the main thread's queue for about ms milliseconds, as the client's loop does.
   static void ServeMainThread(int ms);
   // The folder that holds the registry file and the trace file.
@@ -48,6 +50,7 @@ class PluginSession {
 
  private:
   std::uint16_t port_;
+  int answered_ = 0;  // lookups answered so far
   std::filesystem::path dir_;
   std::unique_ptr<BenchHost> host_;
   quillmere::IQMViewerPlugin* plugin_ = nullptr;

@@ -130,12 +130,16 @@ double CpuSeconds() {
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// Serves the main thread's queue until done() holds; false after the time-out.
+PluginSession* g_plugin = nullptr;
+
+// Serves the main thread's queue, answering the plug-in's lookups, until done()
+// holds; false after the time-out.
 bool ServeUntil(const std::function<bool()>& done, std::chrono::seconds timeout = std::chrono::seconds(30)) {
   const auto deadline = Clock::now() + timeout;
   while (!done()) {
     if (Clock::now() > deadline) return false;
     PluginSession::ServeMainThread(1);
+    if (g_plugin != nullptr) g_plugin->AnswerLookups();
   }
   return true;
 }
@@ -199,14 +203,17 @@ int ManyRequests(PluginSession& plugin, std::uint64_t count) {
 int Reconnects(PluginSession& plugin, PeerProcess& peer, std::uint64_t count) {
   const auto started = Clock::now();
   // One drop and reconnect: the plug-in finds the end, pauses, looks the multiplexor
-  // up again (answered here, as the client does), connects and logs in.
+  // up again (answered while waiting, as the client does), connects and logs in.
+  const char* failedStep = "";
   auto reconnect = [&] {
     const int lookups = plugin.Lookups();
     peer.DropClients();
+    failedStep = "no lookup after the drop";
     if (!ServeUntil([&] { return plugin.Lookups() > lookups; })) return false;
-    plugin.AnswerLookup();
-    return ServeUntil([&] { return peer.TakeLogin(); }) &&
-           ServeUntil([] { return PluginSession::NothingOutstanding(); });
+    failedStep = "no login after the lookup";
+    if (!ServeUntil([&] { return peer.TakeLogin(); })) return false;
+    failedStep = "the login's answer was not handled";
+    return ServeUntil([] { return PluginSession::NothingOutstanding(); });
   };
   while (peer.TakeLogin()) {
   }  // the first login's signal
@@ -215,7 +222,7 @@ int Reconnects(PluginSession& plugin, PeerProcess& peer, std::uint64_t count) {
   Memory middle = start;
   for (std::uint64_t done = 0; done < count; ++done) {
     if (!reconnect()) {
-      std::fprintf(stderr, "no new login after %llu reconnects\n", static_cast<unsigned long long>(done));
+      std::fprintf(stderr, "%s, after %llu reconnects\n", failedStep, static_cast<unsigned long long>(done));
       return 1;
     }
     if (done + 1 == count / 2) middle = MemoryNow();
@@ -245,9 +252,11 @@ int main(int argc, char** argv) {
     int rc = 1;
     {
       PluginSession plugin(peer.Port());
+      g_plugin = &plugin;
       if (mode == "idle") rc = Idle(plugin, static_cast<int>(amount));
       if (mode == "requests") rc = ManyRequests(plugin, static_cast<std::uint64_t>(amount));
       if (mode == "reconnects") rc = Reconnects(plugin, peer, static_cast<std::uint64_t>(amount));
+      g_plugin = nullptr;
     }
     return rc;
   } catch (const std::exception& error) {

@@ -127,9 +127,38 @@ class ConnectionTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    // The host first: its plug-in may still be connected to muxsim.
+    // The host first: its plug-in may still be connected to muxsim and mcsim.
     host.reset();
+    mc.reset();
     mux.reset();
+  }
+
+  // Starts mcsim, the mailbox server, on 127.0.0.1 with a port it picks, holding the
+  // given --mailbox values, and makes the host answer the mailbox server's lookups
+  // with its address. It serves muxsim's certificate, so the one trusted CA
+  // ("CACertificate") covers both servers.
+  void StartMailboxServer(const std::vector<std::string>& mailboxes) {
+    std::vector<std::string> args{"--cert", world.File("mux/server.pem"), "--key",
+                                  world.File("mux/server.key")};
+    for (const std::string& mailbox : mailboxes) {
+      args.push_back("--mailbox");
+      args.push_back(mailbox);
+    }
+    mc = std::make_unique<Process>(e2e::BinDir() + "/mcsim", args, world.Env(),
+                                   world.File("mcsim.err"));
+    const Event listening = mc->WaitEvent("listening");
+    ASSERT_FALSE(listening.is_null()) << mc->ErrorText();
+    mcPort = listening["port"].get<int>();
+    host->Send("service XXX_MessageCenterAPI 127.0.0.1 " + std::to_string(mcPort));
+  }
+
+  // Runs an mcsim command and waits until mcsim has read it (the "mailboxes" report
+  // comes after every command before it has run).
+  void Mc(const std::string& line) {
+    const std::size_t from = mc->Count();
+    mc->Send(line);
+    mc->Send("mailboxes");
+    ASSERT_TRUE(mc->Saw([](const Event& e) { return e["event"] == "mailboxes"; }, from)) << line;
   }
 
   // Stores the credentials, then makes the multiplexor known, so that the first login
@@ -193,8 +222,9 @@ class ConnectionTest : public ::testing::Test {
     EXPECT_EQ(box["flags"], notice.flags) << box.dump();
   }
 
-  // Terminate, quit, both programs end with status 0 (a sanitizer's report would
-  // change it), the module is unloaded, and the trace holds no configured password.
+  // Terminate, quit, every program ends with status 0 (a sanitizer's report would
+  // change it), the module is unloaded, and neither the trace nor mcsim's event lines
+  // hold a configured password.
   // Returns how long the host waited for Terminate.
   std::chrono::milliseconds Finish(const std::vector<std::string>& passwords = {kPassword}) {
     const auto start = std::chrono::steady_clock::now();
@@ -208,6 +238,13 @@ class ConnectionTest : public ::testing::Test {
     EXPECT_FALSE(host->WaitEvent("exit", {{"status", 0}, {"loaded_modules", 0}}).is_null());
     mux->CloseInput();
     EXPECT_EQ(mux->WaitExit(30s), 0) << mux->ErrorText();
+    if (mc) {
+      mc->CloseInput();
+      EXPECT_EQ(mc->WaitExit(30s), 0) << mc->ErrorText();
+      for (const Event& e : mc->Events())
+        for (const std::string& password : passwords)
+          EXPECT_EQ(e.dump().find(password), std::string::npos) << password << " in " << e.dump();
+    }
 
     const std::string trace = e2e::ReadFile(world.TraceFile());
     EXPECT_NE(trace.find("password:"), std::string::npos) << "the logins are traced";
@@ -224,8 +261,10 @@ class ConnectionTest : public ::testing::Test {
 
   World world;
   std::unique_ptr<Process> mux;
+  std::unique_ptr<Process> mc;  // when a test starts the mailbox server
   std::unique_ptr<Process> host;
   int port = 0;
+  int mcPort = 0;
 };
 
 }  // namespace connection_e2e

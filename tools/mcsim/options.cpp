@@ -96,11 +96,12 @@ std::optional<MailboxSpec> ParseMailboxSpec(std::string_view text, std::string& 
 }
 
 ParseOutcome ParseOptions(int argc, const char* const* argv) {
-    CLI::App app{"mcsim: a mailbox-server emulator answering preference requests over TLS.\n"
-                 "Reads commands from --script, then standard input; writes one event a line."};
+    CLI::App app;
     Options options;
+    simcommon::AddServerOptions(
+        app, "mcsim: a mailbox-server emulator answering preference requests over TLS.",
+        options.server);
     std::vector<std::string> mailboxes;
-    simcommon::AddServerOptions(app, options.server);
     app.add_option("--mailbox", mailboxes,
                    "PROFILE:PASSWORD[:KEY=VALUE,...] a mailbox with its preferences (repeatable)");
 

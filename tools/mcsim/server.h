@@ -12,22 +12,22 @@
 
 namespace mcsim {
 
-class Server {
+class Server final : public simcommon::ListeningServer {
 public:
     Server(simcommon::ListenConfig config, EventWriter& events, MailboxStore& store,
            FaultPlan& faults);
-    ~Server();
+    ~Server() override;
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
     // Listens and starts accepting. Throws std::runtime_error with the cause.
-    void Start();
-    std::uint16_t port() const { return listener_.port(); }
-    const std::string& host() const { return listener_.host(); }
+    void Start() override;
+    std::uint16_t port() const override { return listener_.port(); }
+    const std::string& host() const override { return listener_.host(); }
 
     // Stops accepting, ends every connection (each is closed within its bounded
     // close) and waits for their threads. Calling it again does nothing.
-    void Stop();
+    void Stop() override;
 
 private:
     void Accept(int number, int fd, const std::string& peer);

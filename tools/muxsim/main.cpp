@@ -25,11 +25,8 @@ public:
         }
     }
 
-    void Start() override { server_.Start(); }
-    const std::string& host() const override { return server_.host(); }
-    std::uint16_t port() const override { return server_.port(); }
+    simcommon::ListeningServer& server() override { return server_; }
     bool RunLine(std::string_view line) override { return runner_.RunLine(line); }
-    void Stop() override { server_.Stop(); }
 
 private:
     muxsim::Behaviour behaviour_;

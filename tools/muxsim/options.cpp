@@ -7,11 +7,11 @@
 namespace muxsim {
 
 ParseOutcome ParseOptions(int argc, const char* const* argv) {
-    CLI::App app{"muxsim: a multiplexor emulator speaking framed packets over TLS.\n"
-                 "Reads commands from --script, then standard input; writes one event a line."};
+    CLI::App app;
     Options options;
+    simcommon::AddServerOptions(
+        app, "muxsim: a multiplexor emulator speaking framed packets over TLS.", options.server);
     std::vector<std::string> profiles;
-    simcommon::AddServerOptions(app, options.server);
     app.add_flag("--foreign", options.foreign,
                  "with --make-certs: sign server.pem with a second CA (foreign-ca.pem), "
                  "so that ca.pem does not verify it");

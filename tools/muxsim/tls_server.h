@@ -14,17 +14,17 @@
 
 namespace muxsim {
 
-class TlsServer {
+class TlsServer final : public simcommon::ListeningServer {
 public:
     TlsServer(simcommon::ListenConfig config, SessionContext context);
-    ~TlsServer();
+    ~TlsServer() override;
     TlsServer(const TlsServer&) = delete;
     TlsServer& operator=(const TlsServer&) = delete;
 
     // Loads the certificate, listens and starts accepting. Throws std::runtime_error.
-    void Start();
-    std::uint16_t port() const { return listener_.port(); }
-    const std::string& host() const { return listener_.host(); }
+    void Start() override;
+    std::uint16_t port() const override { return listener_.port(); }
+    const std::string& host() const override { return listener_.host(); }
 
     // The session numbered `number`, or the newest one not yet closed when empty.
     // Null with `error` set when there is none or it is closed.
@@ -32,7 +32,7 @@ public:
     std::vector<std::shared_ptr<ClientSession>> Sessions();
 
     // Stops accepting, closes every client gracefully and waits for their threads.
-    void Stop();
+    void Stop() override;
 
 private:
     // On the accept thread: a session for the accepted socket.

@@ -2,7 +2,9 @@
 
 namespace simcommon {
 
-void AddServerOptions(CLI::App& app, ServerOptions& options) {
+void AddServerOptions(CLI::App& app, const std::string& what, ServerOptions& options) {
+    app.description(what +
+                    "\nReads commands from --script, then standard input; writes one event a line.");
     ListenConfig& listen = options.listen;
     app.add_option("--host", listen.host, "address to listen on")->capture_default_str();
     app.add_option("--port", listen.port, "port to listen on; 0 lets the system pick")

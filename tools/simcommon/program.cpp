@@ -73,15 +73,16 @@ int RunEmulator(ServerOptions options, const EmulatorSetup& setup) {
     try {
         PrepareCertificates(options, setup, events);
         emulator = setup.make(options.listen, events);
-        emulator->Start();
+        emulator->server().Start();
     } catch (const std::exception& e) {
         events.Error(e.what());
         return Exit(events, 1);
     }
-    events.Write("listening", Json{{"host", emulator->host()}, {"port", emulator->port()}});
+    ListeningServer& server = emulator->server();
+    events.Write("listening", Json{{"host", server.host()}, {"port", server.port()}});
 
     RunCommandInput(script, std::cin, *emulator);
-    emulator->Stop();
+    server.Stop();
     return Exit(events, 0);
 }
 

@@ -21,8 +21,9 @@ struct ServerOptions {
     bool text = false;
 };
 
-// Adds --host, --port, --cert, --key, --make-certs, --script and --text to `app`.
-void AddServerOptions(CLI::App& app, ServerOptions& options);
+// Describes the program in `app` as `what` followed by how every emulator is driven,
+// and adds --host, --port, --cert, --key, --make-certs, --script and --text.
+void AddServerOptions(CLI::App& app, const std::string& what, ServerOptions& options);
 
 OutputFormat FormatOf(const ServerOptions& options);
 

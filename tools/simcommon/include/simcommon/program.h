@@ -12,6 +12,7 @@
 
 #include "simcommon/command_line.h"
 #include "simcommon/event_writer.h"
+#include "simcommon/tls_listener.h"
 
 namespace simcommon {
 
@@ -21,14 +22,9 @@ class Emulator {
 public:
     virtual ~Emulator() = default;
 
-    // Listens and starts accepting. Throws std::runtime_error with the cause.
-    virtual void Start() = 0;
-    virtual const std::string& host() const = 0;
-    virtual std::uint16_t port() const = 0;
+    virtual ListeningServer& server() = 0;
     // Runs one command line; false when it ends the program.
     virtual bool RunLine(std::string_view line) = 0;
-    // Stops accepting and ends every client; the input has ended.
-    virtual void Stop() = 0;
 };
 
 struct EmulatorSetup {

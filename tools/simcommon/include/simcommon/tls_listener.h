@@ -24,6 +24,19 @@ struct ListenConfig {
     std::string key_file;
 };
 
+// An emulator's server as the program's run drives it: started, asked where it
+// listens, and stopped once the command input has ended.
+class ListeningServer {
+public:
+    virtual ~ListeningServer() = default;
+    // Listens and starts accepting. Throws std::runtime_error with the cause.
+    virtual void Start() = 0;
+    virtual const std::string& host() const = 0;
+    virtual std::uint16_t port() const = 0;
+    // Stops accepting and ends every client. Calling it again does nothing.
+    virtual void Stop() = 0;
+};
+
 class TlsListener {
 public:
     // Runs on the accept thread for each accepted socket: the client's `number`, `fd`

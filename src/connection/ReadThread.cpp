@@ -102,17 +102,20 @@ ReadThread::~ReadThread() = default;
 void ReadThread::Execute() {
   if (!connection_) return;
   while (!Terminated()) {
-    // A read comes first and the socket is waited for only when it found nothing:
-    // under load the next frame has usually arrived (or is already in inbox_ or in
-    // the TLS layer, where the socket does not show it).
+    // A frame already in inbox_ is taken at once. Otherwise the socket is waited for
+    // first (WaitReadable answers at once when the TLS layer holds decrypted bytes,
+    // which the socket does not show), so that the connection's lock, which the
+    // writer needs for every write, is not held by a read that finds nothing.
+    if (inbox_.empty()) {
+      const qmos::WaitStatus ready =
+          connection_->WaitReadable(static_cast<std::uint32_t>(qmos::ScaledMs(kReadinessWaitMs)));
+      if (Terminated() || ready == qmos::WaitStatus::Timeout) continue;
+      // Ready, or a failed wait, whose cause the read reports.
+    }
+
     std::string body;
     const FrameRead read = ReadFrame(body);
-    if (read == FrameRead::NothingYet) {
-      // Ready, a time-out or a failed wait (whose cause the next read reports): the
-      // loop looks at the terminate flag and reads again.
-      connection_->WaitReadable(static_cast<std::uint32_t>(qmos::ScaledMs(kReadinessWaitMs)));
-      continue;
-    }
+    if (read == FrameRead::NothingYet) continue;
     if (read == FrameRead::Failed) {
       ReadFailed();
       return;

@@ -152,13 +152,15 @@ bool Requests(PluginSession& plugin, std::uint64_t count) {
          ServeUntil([] { return PluginSession::NothingOutstanding(); });
 }
 
+// cpuPerItem: this process's CPU time (the plug-in's threads and the harness's main
+// thread; the peer is another process) per request or reconnect, in microseconds.
 void PrintMemory(const char* what, std::uint64_t count, const Memory& start, const Memory& middle,
-                 const Memory& end, double seconds) {
+                 const Memory& end, double seconds, double cpuPerItem) {
   std::printf(
-      "{\"what\": \"%s\", \"count\": %llu, \"seconds\": %.1f,"
+      "{\"what\": \"%s\", \"count\": %llu, \"seconds\": %.1f, \"cpu_us_each\": %.2f,"
       " \"heap_mib\": [%.2f, %.2f, %.2f], \"rss_mib\": [%.2f, %.2f, %.2f]}\n",
-      what, static_cast<unsigned long long>(count), seconds, start.heapMiB, middle.heapMiB, end.heapMiB,
-      start.rssMiB, middle.rssMiB, end.rssMiB);
+      what, static_cast<unsigned long long>(count), seconds, cpuPerItem, start.heapMiB, middle.heapMiB,
+      end.heapMiB, start.rssMiB, middle.rssMiB, end.rssMiB);
 }
 
 int Idle(PluginSession& plugin, int seconds) {
@@ -184,6 +186,7 @@ int ManyRequests(PluginSession& plugin, std::uint64_t count) {
   if (!Requests(plugin, kBatch)) return 1;  // warm-up
   const Memory start = MemoryNow();
   Memory middle = start;
+  const double cpuStart = CpuSeconds();
   for (std::uint64_t done = 0; done < count;) {
     const std::uint64_t batch = std::min(kBatch, count - done);
     if (!Requests(plugin, batch)) {
@@ -194,9 +197,11 @@ int ManyRequests(PluginSession& plugin, std::uint64_t count) {
     done += batch;
     if (pastMiddle) middle = MemoryNow();
   }
+  const double cpu = CpuSeconds() - cpuStart;
   const Memory end = MemoryNow();
   PrintMemory("requests", count, start, middle, end,
-              std::chrono::duration<double>(Clock::now() - started).count());
+              std::chrono::duration<double>(Clock::now() - started).count(),
+              1e6 * cpu / static_cast<double>(count));
   return 0;
 }
 
@@ -220,6 +225,7 @@ int Reconnects(PluginSession& plugin, PeerProcess& peer, std::uint64_t count) {
   if (!reconnect()) return 1;  // warm-up
   const Memory start = MemoryNow();
   Memory middle = start;
+  const double cpuStart = CpuSeconds();
   for (std::uint64_t done = 0; done < count; ++done) {
     if (!reconnect()) {
       std::fprintf(stderr, "%s, after %llu reconnects\n", failedStep, static_cast<unsigned long long>(done));
@@ -227,9 +233,11 @@ int Reconnects(PluginSession& plugin, PeerProcess& peer, std::uint64_t count) {
     }
     if (done + 1 == count / 2) middle = MemoryNow();
   }
+  const double cpu = CpuSeconds() - cpuStart;
   const Memory end = MemoryNow();
   PrintMemory("reconnects", count, start, middle, end,
-              std::chrono::duration<double>(Clock::now() - started).count());
+              std::chrono::duration<double>(Clock::now() - started).count(),
+              1e6 * cpu / static_cast<double>(count));
   return 0;
 }
 

@@ -106,7 +106,7 @@ void ReadThread::Execute() {
     // first (WaitReadable answers at once when the TLS layer holds decrypted bytes,
     // which the socket does not show), so that the connection's lock, which the
     // writer needs for every write, is not held by a read that finds nothing.
-    if (inbox_.empty()) {
+    if (InboxSize() == 0) {
       const qmos::WaitStatus ready =
           connection_->WaitReadable(static_cast<std::uint32_t>(qmos::ScaledMs(kReadinessWaitMs)));
       if (Terminated() || ready == qmos::WaitStatus::Timeout) continue;
@@ -140,16 +140,16 @@ ReadThread::FrameRead ReadThread::ReadFrame(std::string& body) {
   bool stalled = false;
   // The socket may have been readable for the TLS layer alone (a session ticket):
   // until the first byte of a frame has come, the loop goes on waiting.
-  if (inbox_.empty()) {
+  if (InboxSize() == 0) {
     const TlsIo first = ReadOnce();
     if (first == TlsIo::WouldBlock) return FrameRead::NothingYet;
     if (first != TlsIo::Done) return FrameRead::Failed;
   }
-  while (inbox_.size() < kFramePrefixSize) {
+  while (InboxSize() < kFramePrefixSize) {
     if (!ReadMore(stallMs, &stalled)) return FrameStalled(stalled);
   }
   const std::optional<std::size_t> length =
-      ParseFramePrefix(std::string_view(inbox_.data(), kFramePrefixSize));
+      ParseFramePrefix(std::string_view(inbox_.data() + inboxStart_, kFramePrefixSize));
   if (!length) {
     Trace("ReadThread::Execute(): The length prefix is not eight digits and a line feed");
     return FrameRead::Failed;
@@ -157,15 +157,16 @@ ReadThread::FrameRead ReadThread::ReadFrame(std::string& body) {
   Trace("ReadThread::Execute(): Receiving a packet of [%d] bytes", static_cast<int>(*length));
 
   std::string buffer;
-  if (inbox_.size() - kFramePrefixSize >= *length) {
-    // The whole frame is here already.
-    buffer.assign(inbox_, kFramePrefixSize, *length);
-    inbox_.erase(0, kFramePrefixSize + *length);
+  if (InboxSize() - kFramePrefixSize >= *length) {
+    // The whole frame is here already; the frames after it stay where they are.
+    buffer.assign(inbox_, inboxStart_ + kFramePrefixSize, *length);
+    inboxStart_ += kFramePrefixSize + *length;
   } else {
     // The body's beginning is here; the rest is read exactly, so nothing of the next
     // frame is read with it.
-    buffer.assign(inbox_, kFramePrefixSize);
+    buffer.assign(inbox_, inboxStart_ + kFramePrefixSize);
     inbox_.clear();
+    inboxStart_ = 0;
     const StopCheck stop = [this] { return Terminated(); };
     std::size_t done = buffer.size();
     while (done < *length) {
@@ -194,6 +195,9 @@ ReadThread::FrameRead ReadThread::ReadFrame(std::string& body) {
 }
 
 TlsIo ReadThread::ReadOnce() {
+  // What was taken goes first, in one move per read rather than one per frame.
+  inbox_.erase(0, inboxStart_);
+  inboxStart_ = 0;
   readChunk_.resize(kReadChunk);
   std::size_t got = 0;
   const TlsIo io = connection_->Read(readChunk_.data(), readChunk_.size(), got);

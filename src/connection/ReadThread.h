@@ -72,7 +72,8 @@ class ReadThread : public qmos::TThread {
   // socket when nothing has come yet; false when the stream ended or failed, when no
   // byte came for stallMs (*stalled) or when the reader was told to end.
   bool ReadMore(std::uint32_t stallMs, bool* stalled);
-  // One TLS read into readChunk_, appended to inbox_.
+  // One TLS read into readChunk_, appended to inbox_ after what was already taken
+  // is dropped.
   TlsIo ReadOnce();
   // The end of a frame that could not be read in full; traces a stall.
   FrameRead FrameStalled(bool stalled);
@@ -102,7 +103,11 @@ class ReadThread : public qmos::TThread {
   // Bytes received and not yet taken as a frame: the rest of the last TLS record read
   // (at most a record and part of a prefix). Frames that came together in one record
   // are taken from here without another TLS call.
+  // Frames are taken by moving inboxStart_; the bytes before it are dropped at the
+  // next read.
   std::string inbox_;
+  std::size_t inboxStart_ = 0;
+  std::size_t InboxSize() const { return inbox_.size() - inboxStart_; }
   std::vector<char> readChunk_;  // what one read gives, before it joins inbox_
 };
 

@@ -43,7 +43,7 @@ std::int64_t MillisBetween(PerfTime a, PerfTime b) {
 
 }  // namespace
 
-std::string PerfLogPath() { return qmos::FromWindowsPath(TraceLogPath()) + ".perf"; }
+std::string PerfLogPath() { return TraceLogSystemPath() + ".perf"; }
 
 void WritePerfLine(std::string_view text) {
   qmos::CriticalSectionGuard guard(PerfLock());

@@ -1,11 +1,12 @@
 #include "diag/trace_file.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
+#include <algorithm>
 #include <limits>
 
 #include "diag/trace_line.h"
@@ -14,63 +15,48 @@ namespace vantiro {
 
 namespace {
 
-// fd, opened non-blocking, made blocking when it is a regular file; otherwise it is
-// closed and -1 comes back with errno EINVAL (a negative fd comes back as it is).
-int KeepRegularFile(int fd) {
-  if (fd < 0) return fd;
-  struct stat st {};
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
-      ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    ::close(fd);
-    errno = EINVAL;
-    return -1;
+// Writes bytes at offset; a write error drops the rest. What was written. Only a
+// file can be written at an offset: a FIFO, socket or terminal refuses (ESPIPE), so
+// nothing reaches one of those even when it opened.
+std::size_t WriteAt(int fd, std::string_view bytes, std::int64_t offset) {
+  std::size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t n = ::pwrite(fd, bytes.data() + written, bytes.size() - written,
+                               static_cast<off_t>(offset) + static_cast<off_t>(written));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    written += static_cast<std::size_t>(n);
   }
-  return fd;
+  return written;
 }
 
-// Writes piece character by character; a write error drops the rest of it.
-void WritePiece(std::FILE* file, std::string_view piece) {
-  for (char c : piece) {
-    if (std::fputc(static_cast<unsigned char>(c), file) == EOF) return;
-  }
+// The line as it goes into the file: stamp, text, line feed, behind the warning
+// line when there is one. One write puts it all in place.
+std::string LineBytes(std::string_view warning, std::string_view stamp, std::string_view text) {
+  std::string bytes;
+  bytes.reserve(warning.size() + stamp.size() + text.size() + 1);
+  bytes.append(warning).append(stamp).append(text).push_back('\n');
+  return bytes;
 }
 
-void WriteLine(std::FILE* file, const std::string& stamp, std::string_view text) {
-  WritePiece(file, stamp);
-  WritePiece(file, text);
-  WritePiece(file, "\n");
+// Opens the existing trace file for writing. A symbolic link at the path is not
+// followed (the file holds call data that must not be written through a link), and
+// the open does not wait for a FIFO's reader. -1 with errno set when it cannot be
+// opened (ENOENT: there is none).
+int OpenExisting(const std::string& filePath) {
+  return ::open(filePath.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
 }
 
-// The stream's position as a write position; one beyond the 32-bit range (or an
-// unknown one) starts over at 0.
-std::int32_t PositionOf(std::FILE* file) {
-  const long position = std::ftell(file);
-  if (position < 0 || position > std::numeric_limits<std::int32_t>::max()) return 0;
-  return static_cast<std::int32_t>(position);
+// Creates the trace file, readable and writable by its owner only. -1 with errno
+// set when it cannot be created (EEXIST: another writer created it first).
+int CreateNew(const std::string& filePath) {
+  return ::open(filePath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
 }
 
-// Opens the existing trace file for reading and writing. A symbolic link at the
-// path is not followed, and anything but a regular file is refused: the file holds
-// call data that must not be written through a link or into a FIFO or device.
-// nullptr with errno set when it cannot be opened (ENOENT: there is none).
-std::FILE* OpenExisting(const std::string& filePath) {
-  // Non-blocking, so that a FIFO at the path cannot hang the open.
-  const int fd = KeepRegularFile(::open(filePath.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-  if (fd < 0) return nullptr;
-  std::FILE* file = ::fdopen(fd, "r+");
-  if (file == nullptr) ::close(fd);
-  return file;
-}
-
-// Creates the trace file, readable and writable by its owner only. nullptr with
-// errno set when it cannot be created (EEXIST: another writer created it first).
-std::FILE* CreateNew(const std::string& filePath) {
-  const int fd = ::open(filePath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
-  if (fd < 0) return nullptr;
-  std::FILE* file = ::fdopen(fd, "a+");
-  if (file == nullptr) ::close(fd);
-  return file;
+// The offset as a write position; one beyond the 32-bit range starts over at 0.
+std::int32_t PositionOf(std::int64_t offset) {
+  if (offset < 0 || offset > std::numeric_limits<std::int32_t>::max()) return 0;
+  return static_cast<std::int32_t>(offset);
 }
 
 }  // namespace
@@ -78,62 +64,65 @@ std::FILE* CreateNew(const std::string& filePath) {
 void WriteTraceFileLine(const std::string& filePath, const qmos::LocalTime& time,
                         std::string_view text, TraceFileState& state) {
   const std::string stamp = FormatTraceStamp(time);
-  std::FILE* file = OpenExisting(filePath);
-  if (file == nullptr) {
+  int fd = OpenExisting(filePath);
+  if (fd < 0) {
+    state.knownSize = -1;
     if (errno != ENOENT) return;
-    file = CreateNew(filePath);
-    if (file != nullptr) {
+    fd = CreateNew(filePath);
+    if (fd >= 0) {
       // A new file: the line is its first content.
-      WriteLine(file, stamp, text);
-      std::fflush(file);
-      state.writePosition = PositionOf(file);
-      std::fclose(file);
+      const std::string bytes = LineBytes({}, stamp, text);
+      const std::size_t written = WriteAt(fd, bytes, 0);
+      state.writePosition = PositionOf(static_cast<std::int64_t>(written));
+      if (written == bytes.size()) state.knownSize = static_cast<std::int64_t>(written);
+      ::close(fd);
       return;
     }
     // Another writer created it in the meantime: it is written as an existing file.
     if (errno != EEXIST) return;
-    file = OpenExisting(filePath);
-    if (file == nullptr) return;
+    fd = OpenExisting(filePath);
+    if (fd < 0) return;
   }
 
-  if (std::fseek(file, 0, SEEK_END) == 0) {
-    const long size = std::ftell(file);
-    if (size >= 0) {
-      const TracePlacement placement =
-          PlaceTraceLine(size, static_cast<std::int64_t>(stamp.size() + text.size()),
-                         state.maxSize, state.writePosition);
-      bool placed = true;
-      if (placement.wrap) {
-        state.writePosition = placement.offset;
-        placed = std::fseek(file, placement.offset, SEEK_SET) == 0;
-        if (placed && placement.warning) WritePiece(file, FormatTraceWarning(time));
-      }
-      if (placed) {
-        WriteLine(file, stamp, text);
-        std::fflush(file);
-        state.writePosition = NextTracePosition(std::ftell(file), state.maxSize);
-      }
+  // The size this process left the file at, or what the file says when that is not
+  // known (the first line, after a failed write or a file that was not there).
+  std::int64_t size = state.knownSize;
+  if (size < 0) {
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    if (end < 0) {  // no file: a FIFO, socket or terminal
+      ::close(fd);
+      return;
     }
+    size = static_cast<std::int64_t>(end);
   }
-  std::fflush(file);
-  std::fclose(file);
+  const TracePlacement placement =
+      PlaceTraceLine(size, static_cast<std::int64_t>(stamp.size() + text.size()), state.maxSize,
+                     state.writePosition);
+  std::int64_t offset = size;
+  std::string warning;
+  if (placement.wrap) {
+    state.writePosition = placement.offset;
+    offset = placement.offset;
+    if (placement.warning) warning = FormatTraceWarning(time);
+  }
+  const std::string bytes = LineBytes(warning, stamp, text);
+  const std::size_t written = WriteAt(fd, bytes, offset);
+  const std::int64_t end = offset + static_cast<std::int64_t>(written);
+  state.writePosition = NextTracePosition(end, state.maxSize);
+  state.knownSize = written == bytes.size() ? std::max(size, end) : -1;
+  ::close(fd);
 }
 
 void DeleteTraceFile(const std::string& filePath) { std::remove(filePath.c_str()); }
 
 void AppendFileLine(const std::string& filePath, std::string_view text) {
-  const int fd = KeepRegularFile(::open(
-      filePath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
+  const int fd =
+      ::open(filePath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
   if (fd < 0) return;
-  std::FILE* file = ::fdopen(fd, "a");
-  if (file == nullptr) {
-    ::close(fd);
-    return;
-  }
-  WritePiece(file, text);
-  WritePiece(file, "\n");
-  std::fflush(file);
-  std::fclose(file);
+  // With O_APPEND the line goes to the end of the file whatever the offset says;
+  // the positional write is there to refuse what is no file (see WriteAt).
+  WriteAt(fd, LineBytes({}, {}, text), 0);
+  ::close(fd);
 }
 
 }  // namespace vantiro

@@ -15,6 +15,11 @@ namespace vantiro {
 struct TraceFileState {
   std::int32_t maxSize = 0;
   std::int32_t writePosition = 0;
+  // The file's size after the last line written to it, so that a line needs no look
+  // at the file beyond opening it: this process is the file's only writer. -1 when
+  // not known (at first, after a failed write, when the file could not be opened or
+  // was removed): the next line asks the file.
+  std::int64_t knownSize = -1;
 };
 
 // Appends (or, once the limit is reached, overwrites from the write position) the

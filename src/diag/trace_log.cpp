@@ -24,6 +24,7 @@ struct TraceLogState {
   qmos::CriticalSection perfLock;
   // Everything below is guarded by traceLock.
   std::string logPath = kInitialTraceLogPath;
+  std::string systemPath = qmos::FromWindowsPath(logPath);  // logPath on this system
   std::string traceFilePath;
   std::int32_t removeTraceFiles = 0;
   TraceFileState file;
@@ -38,14 +39,17 @@ TraceLogState& Log() { return g_log.Get(); }
 // Deletes the file when its removal is pending; the next line starts it afresh.
 void RemoveIfPending(TraceLogState& log) {
   if (log.removeTraceFiles == 0) return;
-  DeleteTraceFile(qmos::FromWindowsPath(log.logPath));
+  DeleteTraceFile(log.systemPath);
   log.removeTraceFiles = 0;
   log.file.writePosition = 0;
+  log.file.knownSize = -1;
 }
 
 // The caller holds traceLock.
 void OpenLocked(TraceLogState& log, std::string_view path) {
   log.logPath.assign(path);
+  log.systemPath = qmos::FromWindowsPath(log.logPath);
+  log.file.knownSize = -1;
   RemoveIfPending(log);
   log.file.maxSize = BoundTraceMaxSize(log.file.maxSize);
   log.opened = true;
@@ -77,6 +81,7 @@ std::string ReadTraceSettings() {
     log.removeTraceFiles = settings.removeTraceFiles;
     log.file.maxSize = settings.maxSize;
     log.file.writePosition = settings.writePosition;
+    log.file.knownSize = -1;
   }
   SetTraceEnabled(settings.enabled);
   return path;
@@ -95,7 +100,7 @@ void WriteTrace(std::string_view text) {
     if (!log.opened) OpenLocked(log, std::string(log.logPath));
     const qmos::LocalTime now = qmos::LocalNow();
     RemoveIfPending(log);
-    WriteTraceFileLine(qmos::FromWindowsPath(log.logPath), now, text, log.file);
+    WriteTraceFileLine(log.systemPath, now, text, log.file);
   } catch (const std::exception&) {
     // A line that cannot be written is dropped; tracing never fails its caller.
   }
@@ -140,6 +145,12 @@ std::string TraceLogPath() {
   TraceLogState& log = Log();
   qmos::CriticalSectionGuard guard(log.traceLock);
   return log.logPath;
+}
+
+std::string TraceLogSystemPath() {
+  TraceLogState& log = Log();
+  qmos::CriticalSectionGuard guard(log.traceLock);
+  return log.systemPath;
 }
 
 bool TraceLogOpened() {

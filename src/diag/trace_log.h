@@ -60,6 +60,7 @@ void SaveTracePosition();
 // The state of the log, read under the trace lock.
 std::string TraceFilePath();          // from the last ReadTraceSettings ("" before)
 std::string TraceLogPath();           // where the next line goes (Windows form)
+std::string TraceLogSystemPath();     // the same, as a path of this system
 bool TraceLogOpened();
 std::int32_t TraceMaxSize();          // bounded once the log is opened
 std::int32_t TraceWritePosition();

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "diag/trace_file.h"
 #include "trace_test_support.h"
 
 namespace {
@@ -234,6 +236,26 @@ TEST_F(TraceLog, FileIsPrivateAndALinkAtItsPathIsNotFollowed) {
     EXPECT_TRUE(S_ISLNK(st.st_mode)) << targetExists;
   }
   ::umask(oldMask);
+}
+
+// A FIFO at the path with a reader waiting: neither log writes into it (nor hangs),
+// and once a file is back the trace starts it afresh.
+TEST_F(TraceLog, AFifoAtThePathGetsNothing) {
+  StartLog(100000);
+  vantiro::WriteTrace("before");
+  ::unlink(FilePath().c_str());
+  ASSERT_EQ(::mkfifo(FilePath().c_str(), 0600), 0);
+  const int reader = ::open(FilePath().c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  vantiro::WriteTrace("into the fifo");
+  vantiro::AppendFileLine(FilePath(), "perf row");
+  char buffer[64];
+  EXPECT_LE(::read(reader, buffer, sizeof buffer), 0);  // empty: what came would still be there
+  ::close(reader);
+  ::unlink(FilePath().c_str());
+  vantiro::WriteTrace("after");
+  EXPECT_EQ(LineAt(Content(), 0), "after");
+  EXPECT_EQ(Content().size(), kStamp + 6);
 }
 
 TEST_F(TraceLog, LongPathsAreKeptWhole) {

@@ -28,6 +28,7 @@ BareClient::BareClient(std::uint16_t port) {
   }
   ssl_ = SSL_new(ctx_);
   SSL_set_fd(ssl_, fd_);
+  SSL_set_read_ahead(ssl_, 1);  // as the plug-in's connection reads
   if (SSL_connect(ssl_) != 1) throw std::runtime_error("TLS handshake with the peer failed");
 }
 

@@ -98,6 +98,7 @@ Clock::time_point TlsEchoPeer::LastArrival() const {
 bool TlsEchoPeer::WaitReceived(std::uint64_t count, Clock::time_point& at,
                                std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> lock(mutex_);
+  awaited_ = count;
   if (!arrived_.wait_for(lock, timeout, [&] { return Received() >= count; })) return false;
   at = lastArrival_;
   return true;
@@ -158,6 +159,9 @@ void TlsEchoPeer::Serve(Client* client) {
   }
   SSL* ssl = SSL_new(ctx_);
   SSL_set_fd(ssl, fd);
+  // Frames that come together are read together: the peer must not be what limits
+  // a client's rate.
+  SSL_set_read_ahead(ssl, 1);
   if (SSL_accept(ssl) == 1) {
     std::string body;
     std::uint64_t notices = 0;
@@ -174,16 +178,18 @@ void TlsEchoPeer::Serve(Client* client) {
         if (SSL_write(ssl, answer.data(), static_cast<int>(answer.size())) != static_cast<int>(answer.size())) break;
       }
       const std::string command = FieldOf(body, "command");
+      bool reached = false;
       {
         std::lock_guard<std::mutex> lock(mutex_);
         lastArrival_ = Clock::now();
-        received_.fetch_add(1, std::memory_order_acq_rel);
+        reached = received_.fetch_add(1, std::memory_order_acq_rel) + 1 >= awaited_;
         bool known = false;
         for (auto& [c, text] : lastByCommand_)
           if (c == command) { text = body; known = true; }
         if (!known) lastByCommand_.emplace_back(command, body);
       }
-      arrived_.notify_all();
+      // Only the frame a waiter waits for wakes it (see WaitReceived).
+      if (reached) arrived_.notify_all();
       if (command == "hello" && onLogin_) onLogin_();
       if (command == "quit") break;
     }

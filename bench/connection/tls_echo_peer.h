@@ -72,6 +72,7 @@ class TlsEchoPeer {
   std::atomic<bool> stop_{false};
   std::atomic<bool> noticeAfterAnswer_{false};
   std::atomic<std::uint64_t> received_{0};
+  std::uint64_t awaited_ = 0;  // under mutex_: the count WaitReceived waits for
   mutable std::mutex mutex_;
   std::condition_variable arrived_;
   Clock::time_point lastArrival_{};

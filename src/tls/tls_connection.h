@@ -76,7 +76,9 @@ class TlsConnection {
   bool ReadExact(char* data, std::size_t size, std::uint32_t stallMs,
                  const StopCheck& stop = {}, bool* stalled = nullptr);
 
-  // Bytes already decrypted and waiting in the TLS layer (SSL_pending).
+  // Nonzero while the TLS layer holds bytes taken from the socket that no read has
+  // returned yet (decrypted, or whole records still to decrypt): the socket no
+  // longer shows them.
   int Pending();
 
   // Waits at most ms until a read would find something: bytes buffered in the TLS
@@ -100,6 +102,9 @@ class TlsConnection {
 
   std::mutex mutex_;  // serialises every call on ssl_
   ssl_st* ssl_;       // owns the socket BIO
+  // Under mutex_: the last read found too little to return (only part of a record
+  // is buffered), so the socket must bring more before a read can succeed.
+  bool readNeedsSocket_ = false;
   qmos::Socket socket_;
   std::atomic<bool> shutDown_{false};
 };

@@ -2,41 +2,43 @@
 
 namespace qmos {
 
+// Only the holder ever stores its own id in owner_ (and clears it before it lets
+// go), so a thread that reads its own id there holds the section, and one that
+// reads anything else does not: the re-entry test needs no lock of its own.
+
 void CriticalSection::Enter() {
   const std::thread::id self = std::this_thread::get_id();
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (depth_ > 0 && owner_ == self) {
+  if (owner_.load(std::memory_order_relaxed) == self) {
     ++depth_;
     return;
   }
-  released_.wait(lock, [this] { return depth_ == 0; });
-  owner_ = self;
+  mutex_.lock();
+  owner_.store(self, std::memory_order_relaxed);
   depth_ = 1;
 }
 
 bool CriticalSection::TryEnter() {
   const std::thread::id self = std::this_thread::get_id();
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (depth_ > 0 && owner_ != self) return false;
-  owner_ = self;
-  ++depth_;
+  if (owner_.load(std::memory_order_relaxed) == self) {
+    ++depth_;
+    return true;
+  }
+  if (!mutex_.try_lock()) return false;
+  owner_.store(self, std::memory_order_relaxed);
+  depth_ = 1;
   return true;
 }
 
 bool CriticalSection::Leave() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (depth_ == 0 || owner_ != std::this_thread::get_id()) return false;
-    if (--depth_ > 0) return true;
-    owner_ = std::thread::id();
-  }
-  released_.notify_one();
+  if (owner_.load(std::memory_order_relaxed) != std::this_thread::get_id() || depth_ == 0) return false;
+  if (--depth_ > 0) return true;
+  owner_.store(std::thread::id(), std::memory_order_relaxed);
+  mutex_.unlock();
   return true;
 }
 
 bool CriticalSection::HeldByCurrentThread() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return depth_ > 0 && owner_ == std::this_thread::get_id();
+  return owner_.load(std::memory_order_relaxed) == std::this_thread::get_id();
 }
 
 }  // namespace qmos

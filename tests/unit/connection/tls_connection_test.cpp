@@ -6,10 +6,12 @@
 #include <netinet/in.h>
 #include <openssl/ssl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "tls/tls_connection.h"
@@ -57,6 +59,43 @@ TEST_F(TlsConnectionTest, WritesAndReadsFramesWhileAnotherThreadReads) {
   reader.join();
   EXPECT_EQ(echoed, kFrames);
   EXPECT_EQ(connection->Pending(), 0);
+}
+
+// Records the TLS layer took from the socket ahead of the one read are waited for in
+// the layer, not on the (now empty) socket; once read, the wait is on the socket.
+TEST_F(TlsConnectionTest, RecordsReadAheadCountAsReadable) {
+  TestPki pki(dir_, "echo", "Echo CA");
+  TlsTestServer server(pki, /*echo=*/true);
+  auto connection = Open(server.Port());
+  ASSERT_TRUE(connection);
+  const std::string frame = "00000012\ncommand:ping\n";
+  // One echo first, so that what the handshake left (session tickets) is read.
+  std::string buffer(frame.size(), '\0');
+  ASSERT_EQ(connection->Write(frame.data(), frame.size(), 5000), static_cast<int>(frame.size()));
+  ASSERT_TRUE(connection->ReadExact(buffer.data(), buffer.size(), 5000));
+  // Three echoes, each its own record (header, text, type byte, 16-byte tag), all on
+  // the socket.
+  const int record = static_cast<int>(frame.size()) + 22;
+  int queued = 0;
+  for (int i = 1; i <= 3; ++i) {
+    ASSERT_EQ(connection->Write(frame.data(), frame.size(), 5000), static_cast<int>(frame.size()));
+    ASSERT_TRUE(WaitUntil([&] { return ::ioctl(connection->Fd(), FIONREAD, &queued) == 0 && queued >= i * record; },
+                          5000ms));
+  }
+  std::size_t got = 0;
+  ASSERT_EQ(connection->Read(buffer.data(), buffer.size(), got), vantiro::TlsIo::Done);
+  ASSERT_EQ(::ioctl(connection->Fd(), FIONREAD, &queued), 0);
+  EXPECT_EQ(queued, 0);
+  for (int left = 2; left > 0; --left) {
+    EXPECT_GT(connection->Pending(), 0) << left;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(connection->WaitReadable(3000), qmos::WaitStatus::Ready) << left;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1000ms) << left;
+    ASSERT_TRUE(connection->ReadExact(buffer.data(), buffer.size(), 5000)) << left;
+    EXPECT_EQ(buffer, frame);
+  }
+  EXPECT_EQ(connection->Pending(), 0);
+  EXPECT_EQ(connection->WaitReadable(50), qmos::WaitStatus::Timeout);
 }
 
 TEST_F(TlsConnectionTest, ShutdownWakesABlockedReaderAndEndsLaterCalls) {

@@ -2,7 +2,7 @@
 // must leave it as many times as it entered.
 #pragma once
 
-#include <condition_variable>
+#include <atomic>
 #include <mutex>
 #include <thread>
 
@@ -25,10 +25,9 @@ class CriticalSection {
   bool HeldByCurrentThread() const;
 
  private:
-  mutable std::mutex mutex_;
-  std::condition_variable released_;
-  std::thread::id owner_;
-  unsigned depth_ = 0;
+  std::mutex mutex_;                   // held while a thread holds the section
+  std::atomic<std::thread::id> owner_;  // that thread; only it stores its own id here
+  unsigned depth_ = 0;                 // its entries; touched by the holder only
 };
 
 // Holds a critical section for the lifetime of the guard.

@@ -6,10 +6,9 @@
 // "closed" (dropped its reference), which is why there is no raw handle.
 #pragma once
 
-#include <condition_variable>
+#include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
 namespace qmos {
 
@@ -26,7 +25,7 @@ class Event {
   // An unnamed auto-reset event, clear unless initiallySignalled.
   static std::shared_ptr<Event> Create(bool initiallySignalled = false);
 
-  explicit Event(bool initiallySignalled = false) : signalled_(initiallySignalled) {}
+  explicit Event(bool initiallySignalled = false) : signalled_(initiallySignalled ? 1 : 0) {}
   Event(const Event&) = delete;
   Event& operator=(const Event&) = delete;
 
@@ -42,9 +41,11 @@ class Event {
   bool IsSet() const;
 
  private:
-  mutable std::mutex mutex_;
-  std::condition_variable cv_;
-  bool signalled_;
+  // Clears the event when it is set; true when it did.
+  bool TryTake();
+
+  std::atomic<std::uint32_t> signalled_;  // 1 while set; the word waiters sleep on
+  std::atomic<std::uint32_t> waiters_{0};  // threads inside WaitFor
 };
 
 }  // namespace qmos

@@ -11,7 +11,45 @@ constexpr const char* kWarningText = "Warning:Log file is FULL and existing logs
 
 }  // namespace
 
+namespace {
+
+// Appends value as exactly width digits; false when it does not fit them.
+bool PutDigits(std::string& out, int value, int width) {
+  if (value < 0) return false;
+  char digits[4];
+  for (int i = width - 1; i >= 0; --i) {
+    digits[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  if (value != 0) return false;
+  out.append(digits, static_cast<std::size_t>(width));
+  return true;
+}
+
+}  // namespace
+
 std::string FormatTraceStamp(const qmos::LocalTime& time) {
+  // Every line has a stamp: the usual case is built digit by digit, without the
+  // format machinery; a field out of its range goes through the format below.
+  struct Field {
+    int value;
+    int width;
+    char after;
+  };
+  const Field fields[] = {{time.month, 2, '/'},  {time.day, 2, ' '},    {time.hour, 2, ':'},
+                          {time.minute, 2, ':'}, {time.second, 2, '.'}, {time.millisecond, 3, ']'}};
+  std::string stamp(1, '[');
+  stamp.reserve(21);
+  bool inRange = true;
+  for (const Field& field : fields) {
+    inRange = PutDigits(stamp, field.value, field.width);
+    if (!inRange) break;
+    stamp += field.after;
+  }
+  if (inRange) {
+    stamp += ' ';
+    return stamp;
+  }
   char buffer[64];
   const int length = std::snprintf(buffer, sizeof buffer, kStampFormat, time.month, time.day,
                                    time.hour, time.minute, time.second, time.millisecond);

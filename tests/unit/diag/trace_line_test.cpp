@@ -26,6 +26,8 @@ TEST(TraceLine, StampIsMonthDayAndTimeToTheMillisecond) {
   EXPECT_EQ(FormatTraceStamp(At(3, 5, 9, 7, 3, 45)), "[03/05 09:07:03.045] ");
   EXPECT_EQ(FormatTraceStamp(At(12, 31, 23, 59, 60, 999)), "[12/31 23:59:60.999] ");
   EXPECT_EQ(FormatTraceStamp(At(1, 1, 0, 0, 0, 0)).size(), 21u);
+  // A field out of its range is written as the format writes it.
+  EXPECT_EQ(FormatTraceStamp(At(123, 5, -1, 7, 3, 1000)), "[123/05 -1:07:03.1000] ");
   EXPECT_EQ(FormatTraceWarning(At(3, 5, 9, 7, 3, 45)),
             "[03/05 09:07:03.045] Warning:Log file is FULL and existing logs are being re-written!\n");
 }

@@ -1,5 +1,5 @@
-// Writing one line to the trace file: the file is opened, written, flushed and
-// closed for every line, so no handle stays open between lines.
+// Writing one line to the trace file: the file is opened, written and closed for
+// every line, so no handle stays open between lines.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +25,7 @@ struct TraceFileState {
 // Appends (or, once the limit is reached, overwrites from the write position) the
 // line stamp-of-time + text + line feed in the file at filePath (a path of this
 // system). A file that cannot be opened or created loses the line; a write error
-// drops the rest of the piece being written.
+// drops the rest of the line.
 void WriteTraceFileLine(const std::string& filePath, const qmos::LocalTime& time,
                         std::string_view text, TraceFileState& state);
 

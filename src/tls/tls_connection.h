@@ -77,8 +77,8 @@ class TlsConnection {
                  const StopCheck& stop = {}, bool* stalled = nullptr);
 
   // Nonzero while the TLS layer holds bytes taken from the socket that no read has
-  // returned yet (decrypted, or whole records still to decrypt): the socket no
-  // longer shows them.
+  // returned yet (decrypted, or records still to decrypt, whole or in part): the
+  // socket no longer shows them.
   int Pending();
 
   // Waits at most ms until a read would find something: bytes buffered in the TLS

@@ -13,6 +13,10 @@
 // Checked for each input:
 //   - the reader ends within a bound and the connection stays up (what it left unread
 //     is drained before the next input);
+//   - its operating-system thread is gone before the input ends, so what the thread
+//     frees as it exits (OpenSSL's per-thread state) is freed within the input: the
+//     input's allocations and frees balance, and no thread is half-way out when the
+//     leak check runs at the end;
 //   - it read no more than was sent, and at least up to the first place where it
 //     may end: the end of a frame (a packet may end it) or of the bad prefix;
 //   - no single allocation while it runs exceeds what its buffer may hold for the
@@ -23,6 +27,7 @@
 #include <sanitizer/allocator_interface.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -158,6 +163,17 @@ bool AllTaken() {
   return queued == 0 && g_link->client->Pending() == 0;
 }
 
+// Waits until the thread with this id has fully exited (its entry under
+// /proc/self/task goes once every thread-exit clean-up has run).
+void AwaitThreadGone(std::uint32_t tid) {
+  const std::string entry = "/proc/self/task/" + std::to_string(tid);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (::access(entry.c_str(), F_OK) == 0) {
+    Check(std::chrono::steady_clock::now() < deadline, "the reader's thread did not exit");
+    std::this_thread::sleep_for(std::chrono::microseconds(20));
+  }
+}
+
 std::size_t Drain() {
   std::size_t left = 0;
   char buffer[16384];
@@ -215,6 +231,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reader->Terminate();
   }
   Check(reader->WaitFor(10000), "the reader did not end");
+  AwaitThreadGone(reader->ThreadID());
   g_watching = false;
 
   const std::size_t read = stream.size() - Drain();

@@ -104,8 +104,9 @@ void ReadThread::Execute() {
   while (!Terminated()) {
     // A frame already in inbox_ is taken at once. Otherwise the socket is waited for
     // first (WaitReadable answers at once when the TLS layer holds bytes the socket
-    // no longer shows: decrypted ones or whole records read ahead), so that the connection's lock, which the
-    // writer needs for every write, is not held by a read that finds nothing.
+    // no longer shows: decrypted ones or whole records read ahead), so that the
+    // connection's lock, which the writer needs for every write, is not held by a
+    // read that finds nothing.
     if (InboxSize() == 0) {
       const qmos::WaitStatus ready =
           connection_->WaitReadable(static_cast<std::uint32_t>(qmos::ScaledMs(kReadinessWaitMs)));

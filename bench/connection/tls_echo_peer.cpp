@@ -170,6 +170,17 @@ void TlsEchoPeer::Serve(Client* client) {
       if (prefix[8] != '\n' || length < 0 || length > 1000000) break;
       body.resize(static_cast<std::size_t>(length));
       if (!ReadAll(ssl, body.data(), body.size())) break;
+      // The frame and its arrival are recorded before it is answered: whoever has the
+      // answer finds them (LastFrame, LastArrival).
+      const std::string command = FieldOf(body, "command");
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lastArrival_ = Clock::now();
+        bool known = false;
+        for (auto& [c, text] : lastByCommand_)
+          if (c == command) { text = body; known = true; }
+        if (!known) lastByCommand_.emplace_back(command, body);
+      }
       // Answered before it is counted, so a counted frame's answer is on its way.
       const std::string id = FieldOf(body, "id");
       if (!id.empty()) {
@@ -177,16 +188,10 @@ void TlsEchoPeer::Serve(Client* client) {
         if (noticeAfterAnswer_) answer += Frame("id:mux-" + std::to_string(++notices) + "\ncommand:activity\n");
         if (SSL_write(ssl, answer.data(), static_cast<int>(answer.size())) != static_cast<int>(answer.size())) break;
       }
-      const std::string command = FieldOf(body, "command");
       bool reached = false;
       {
         std::lock_guard<std::mutex> lock(mutex_);
-        lastArrival_ = Clock::now();
         reached = received_.fetch_add(1, std::memory_order_acq_rel) + 1 >= awaited_;
-        bool known = false;
-        for (auto& [c, text] : lastByCommand_)
-          if (c == command) { text = body; known = true; }
-        if (!known) lastByCommand_.emplace_back(command, body);
       }
       // Only the frame a waiter waits for wakes it (see WaitReceived).
       if (reached) arrived_.notify_all();

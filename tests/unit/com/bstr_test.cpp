@@ -84,7 +84,13 @@ TEST(Bstr, InvalidUtf8BecomesReplacementCharacters) {
       {"\xFF", u"\uFFFD"},
       {"\xE2\x82z", u"\uFFFDz"},                // truncated three-byte sequence
   };
-  for (const auto& c : cases) EXPECT_EQ(Utf8ToUtf16(c.in), c.out) << testing::PrintToString(c.in);
+  for (const auto& c : cases) {
+    EXPECT_EQ(Utf8ToUtf16(c.in), c.out) << testing::PrintToString(c.in);
+    // A string made straight from the bytes has the same units, its length and a NUL.
+    Bstr b(c.in);
+    EXPECT_EQ(std::u16string(BstrView(b.Get())), c.out) << testing::PrintToString(c.in);
+    EXPECT_EQ(b.Get()[c.out.size()], u'\0');
+  }
 }
 
 TEST(Bstr, LoneSurrogatesBecomeReplacementCharacters) {

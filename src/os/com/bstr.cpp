@@ -15,6 +15,28 @@ Prefix* PrefixOf(BSTR bstr) {
   return reinterpret_cast<Prefix*>(reinterpret_cast<char*>(bstr) - sizeof(Prefix));
 }
 
+// A string's block for length units, with its prefix and closing NUL; the units are
+// left for the caller to fill. Null when the byte count would not fit the prefix.
+OLECHAR* NewBlock(UINT length) {
+  constexpr UINT kMax = (std::numeric_limits<Prefix>::max() - sizeof(Prefix) - 2) / 2 - 1;
+  if (length > kMax) return nullptr;
+  const std::size_t bytes = std::size_t{length} * sizeof(OLECHAR);
+  void* block = std::malloc(sizeof(Prefix) + bytes + sizeof(OLECHAR));
+  if (!block) return nullptr;
+  const auto prefix = static_cast<Prefix>(bytes);
+  std::memcpy(block, &prefix, sizeof prefix);
+  auto* chars = reinterpret_cast<OLECHAR*>(static_cast<char*>(block) + sizeof(Prefix));
+  chars[length] = 0;
+  return chars;
+}
+
+// Shortens a string to its first units (no more than it was made with).
+void SetLength(BSTR bstr, std::size_t units) {
+  bstr[units] = 0;
+  const auto bytes = static_cast<Prefix>(units * sizeof(OLECHAR));
+  std::memcpy(PrefixOf(bstr), &bytes, sizeof bytes);
+}
+
 // The code point of the UTF-16 unit at in[i] (a valid pair taken whole, a lone
 // surrogate as U+FFFD) and how many units it took.
 char32_t CodePointAt(std::u16string_view in, std::size_t i, std::size_t* units) {
@@ -121,20 +143,12 @@ std::size_t PutUtf16(std::string_view in, char16_t* out) {
 }  // namespace
 
 BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
-  // The byte count must fit the 32-bit prefix.
-  constexpr UINT kMax = (std::numeric_limits<Prefix>::max() - sizeof(Prefix) - 2) / 2 - 1;
-  if (length > kMax) return nullptr;
-  std::size_t bytes = std::size_t{length} * sizeof(OLECHAR);
-  void* block = std::malloc(sizeof(Prefix) + bytes + sizeof(OLECHAR));
-  if (!block) return nullptr;
-  auto prefix = static_cast<Prefix>(bytes);
-  std::memcpy(block, &prefix, sizeof prefix);
-  auto* chars = reinterpret_cast<OLECHAR*>(static_cast<char*>(block) + sizeof(Prefix));
+  OLECHAR* chars = NewBlock(length);
+  if (!chars) return nullptr;
   if (text)
-    std::memcpy(chars, text, bytes);
+    std::memcpy(chars, text, std::size_t{length} * sizeof(OLECHAR));
   else
-    std::memset(chars, 0, bytes);
-  chars[length] = 0;
+    std::memset(chars, 0, std::size_t{length} * sizeof(OLECHAR));
   return chars;
 }
 
@@ -207,12 +221,9 @@ BSTR BstrFromUtf8(std::string_view utf8) {
   // Converted straight into the string's block, sized for the longest result (one
   // unit per byte); the prefix gives the length converted.
   if (utf8.size() > std::numeric_limits<UINT>::max()) return nullptr;
-  BSTR bstr = SysAllocStringLen(nullptr, static_cast<UINT>(utf8.size()));
+  BSTR bstr = NewBlock(static_cast<UINT>(utf8.size()));
   if (!bstr) return nullptr;
-  const std::size_t units = PutUtf16(utf8, bstr);
-  bstr[units] = 0;
-  const auto bytes = static_cast<Prefix>(units * sizeof(OLECHAR));
-  std::memcpy(PrefixOf(bstr), &bytes, sizeof bytes);
+  SetLength(bstr, PutUtf16(utf8, bstr));
   return bstr;
 }
 

@@ -16,6 +16,7 @@
 #include "qmos/message_box.h"
 #include "qmos/sleep.h"
 #include "qmos/time_scale.h"
+#include "tls/secret.h"
 #include "quillmere/qm_viewer.h"
 
 namespace vantiro {
@@ -50,9 +51,18 @@ passwordValidation::passwordValidation(std::int16_t port, std::string address)
   SetFreeOnTerminate(true);
 }
 
-passwordValidation::~passwordValidation() = default;
+passwordValidation::~passwordValidation() { ClearSecret(password_); }
 
 std::shared_ptr<PluginThread> passwordValidation::Supervisor() const { return State().GetPluginThread(); }
+
+bool passwordValidation::OnMainThread(const std::function<void()>& fn) {
+  if (Synchronize(fn)) return true;
+  if (!Terminated()) {
+    Trace("passwordValidation: The host no longer serves its queue; the password was not checked");
+    Terminate();
+  }
+  return false;
+}
 
 void passwordValidation::Execute() {
   ProcessState& state = State();
@@ -72,9 +82,8 @@ void passwordValidation::Execute() {
   }
   Trace("passwordValidation::Execute() continue Password Valiation..");
   if (Terminated()) return;
-  if (!Synchronize([this] { CheckExpiry(); })) {
-    Trace("passwordValidation: The host no longer serves its queue; the password was not checked");
-  }
+  CheckExpiry();
+  ClearSecret(password_);
 }
 
 void passwordValidation::CheckExpiry() {
@@ -89,16 +98,20 @@ void passwordValidation::CheckExpiry() {
   if (rc < 0) {
     if (!Terminated()) {
       Trace("passwordValidationThread:Failed to connect to MC");
-      application.MessageBox(kNetworkText, kNetworkTitle, qmos::MB_OK);
-      setonline(false);
+      OnMainThread([&] {
+        application.MessageBox(kNetworkText, kNetworkTitle, qmos::MB_OK);
+        setonline(false);
+      });
     }
   } else {
     Trace("passwordValidation::Execute() successfully connected to MC rc=%i", rc);
     if (firstTimeUser_) {
       Trace("passwordValidation::Execute() First timeUser, Failed to validate return false");
-      setonline(false);
-      application.MessageBox(kNotConfiguredText, kNotConfiguredTitle, qmos::MB_OK | qmos::MB_ICONERROR);
-      setonline(false);
+      OnMainThread([&] {
+        setonline(false);
+        application.MessageBox(kNotConfiguredText, kNotConfiguredTitle, qmos::MB_OK | qmos::MB_ICONERROR);
+        setonline(false);
+      });
       state.ValidatingPassword = false;
       ReleaseClient();
       Terminate();
@@ -113,9 +126,10 @@ void passwordValidation::CheckExpiry() {
 
     const std::shared_ptr<PluginThread> supervisor = Supervisor();
     if (!Terminated() && supervisor) {
-      const std::string warn = supervisor->GetHostData("warn_expired_password");
+      std::string warn;
+      OnMainThread([&] { warn = supervisor->GetHostData("warn_expired_password"); });
       if (days > kWarningDays || (days > 0 && Lower(warn) == "no")) {
-        setonline(true);
+        OnMainThread([&] { setonline(true); });
         state.MCValidate = true;
         state.ValidatingPassword = false;
         ReleaseClient();
@@ -132,8 +146,11 @@ void passwordValidation::CheckExpiry() {
 int passwordValidation::connectToMC() {
   Trace("passwordValidation::connecttomc() start to create MCAPI");
   if (const std::shared_ptr<PluginThread> supervisor = Supervisor()) {
-    profile_ = supervisor->GetHostData("mc_profile");
-    password_ = supervisor->GetHostData("mc_password");
+    OnMainThread([&] {
+      profile_ = supervisor->GetHostData("mc_profile");
+      ClearSecret(password_);
+      password_ = supervisor->GetHostData("mc_password");
+    });
   } else {
     Trace("passwordValidation::connectToMC() unexpected error...pluginThread doesn't exist");
     Terminate();
@@ -143,7 +160,7 @@ int passwordValidation::connectToMC() {
     Trace("passwordValidation::connectToMc() delete the existing mc");
     ReleaseClient();
   }
-  client_ = std::make_unique<MessageCenterAPI>(address_, port_, profile_, password_);
+  MakeClient();
   Trace("passwordValidation::connecttoMC() After spawnning a new thread to connect to MCAPI");
 
   TablePtr table(HT_create(kPreferencesSizeHint, 0));
@@ -159,11 +176,16 @@ int passwordValidation::connectToMC() {
     if (firstTime.empty()) firstTime = Text(HT_get_str(table.get(), "firstime"));
   }
   firstTimeUser_ = firstTime.find('1') == std::string::npos;
-  if (firstTimeUser_) setonline(false);
+  if (firstTimeUser_) OnMainThread([&] { setonline(false); });
   Trace("passwordValidation::connectomc() get Preferences pwd_expiry=[%s], first_time_user=[%s]",
         expiry_.c_str(), firstTime.c_str());
   client_.reset();  // destroyed without disconnect, as the fetch left it
   return rc;
+}
+
+void passwordValidation::MakeClient() {
+  client_ = std::make_unique<MessageCenterAPI>(address_, port_, profile_, password_);
+  client_->setStopCheck([this] { return Terminated(); });
 }
 
 void passwordValidation::setonline(bool online) {

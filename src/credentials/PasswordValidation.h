@@ -4,14 +4,20 @@
 // warning off), offline (the server cannot be reached or refuses, or the mailbox is
 // not set up yet), or the password change when it expires within 14 days.
 //
-// Threads: Execute only waits for the login on its own thread; the check itself
-// (CheckExpiry, with the mailbox server's calls, the boxes and the caption) runs on
-// the main thread through Synchronize, as the dialogs must. The plug-in object may
-// ask it to stop at any moment; the steps read the flag as they go. The thread frees
-// itself when it ends (shared ownership) and holds at most one client at a time.
+// Threads: the check runs on its own thread, and so do the mailbox server's calls
+// (the fetch, the new password's send), so that a server that stays silent never
+// holds the host up; what the user sees (boxes, the change dialog, the caption, the
+// session's publications) and the host-setting reads and writes run on the main
+// thread through Synchronize, in the order the check takes them, while this thread
+// waits. The plug-in object may ask it to stop at any moment; the steps read the flag
+// as they go, and the mailbox server's calls stop waiting within a poll interval.
+// When the host no longer serves its main thread the check ends as if stopped. The
+// thread frees itself when it ends (shared ownership), holds at most one client at a
+// time, and clears its copy of the password when the check is done.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,18 +41,19 @@ class passwordValidation : public qmos::TThread {
   // thread.
   void setonline(bool online);
 
-  // Connects to the mailbox server with the stored profile and password and fetches
-  // the mailbox's preferences; caches them after a good fetch. The fetch's result
-  // (negative on failure). Main thread.
+  // Connects to the mailbox server with the stored profile and password (read on the
+  // main thread) and fetches the mailbox's preferences; caches them after a good
+  // fetch. The fetch's result (negative on failure). This thread.
   int connectToMC();
 
-  // The password change: shows the change dialog until the user cancels or types an
-  // acceptable new password, sends that to the mailbox server and ends the session's
-  // check online or offline. Four wrong current passwords lock the change out and
-  // take the connection offline. Main thread.
+  // The password change: shows the change dialog (main thread) until the user
+  // cancels or types an acceptable new password, sends that to the mailbox server
+  // (this thread) and ends the session's check online or offline. Four wrong current
+  // passwords lock the change out and take the connection offline.
   void changepass();
   // Sends newPassword to the mailbox server, logged in with the stored password.
-  // 0 when the server took it; -1 when the thread was told to stop.
+  // 0 when the server took it; -1 when the thread was told to stop before the
+  // request went out. This thread.
   int putNewPassword(const std::string& newPassword);
 
   // How often Execute looks whether the login is authenticated (scaled).
@@ -58,14 +65,35 @@ class passwordValidation : public qmos::TThread {
   void Execute() override;
 
  private:
+  // How the change dialog ended.
+  struct ChangeOutcome {
+    enum class Kind { Cancelled, LockedOut, Accepted } kind = Kind::Cancelled;
+    bool remindAgain = true;   // the reminder box, for a cancelled dialog
+    std::string newPassword;   // for an accepted one
+  };
+
   void CheckExpiry();
+  // Runs fn on the main thread and waits for it. When the host no longer serves its
+  // main thread, fn does not run, the check is told to stop, and the answer is false.
+  bool OnMainThread(const std::function<void()>& fn);
+  // Makes a client for the stored profile and password that stops when this thread
+  // is told to.
+  void MakeClient();
   // Disconnects and destroys the held client, if any.
   void ReleaseClient();
   std::shared_ptr<PluginThread> Supervisor() const;
-  // The session after the change dialog was cancelled, or a new password accepted.
+  // The change dialog and its policy checks, until cancelled, locked out or
+  // accepted. Main thread.
+  ChangeOutcome RunChangeDialog();
+  // The session after the change dialog was cancelled. Main thread.
   void Postponed(bool remindAgain);
   void StayedExpired();
+  // Sends an accepted new password and ends the session accordingly.
   void SendNewPassword(const std::string& newPassword);
+  // The mailbox server took newPassword: stored in the host settings in every case,
+  // then the session goes online unless the check was stopped or the supervisor is
+  // gone. Main thread.
+  void NewPasswordTaken(const std::string& newPassword);
 
   const std::string address_;
   const std::int16_t port_;

@@ -13,7 +13,10 @@
 #include "mcapi.h"
 #include "plugin/process_state.h"
 #include "qmos/application.h"
+#include "qmos/bstr.h"
 #include "qmos/message_box.h"
+#include "quillmere/qm_viewer.h"
+#include "tls/secret.h"
 
 namespace vantiro {
 
@@ -66,63 +69,86 @@ void FillReasons(TChangePassword& dialog, const std::string& profile, int days) 
 }  // namespace
 
 void passwordValidation::changepass() {
-  ProcessState& state = State();
+  ChangeOutcome outcome;
+  if (!OnMainThread([&] { outcome = RunChangeDialog(); })) return;
+  const SecretScope clearNewPassword(outcome.newPassword);
+  using Kind = ChangeOutcome::Kind;
+  Trace(outcome.kind == Kind::Cancelled ? "PasswordValidation::changepass()...mrCancel"
+                                        : "PasswordValidation::changepass()...mrOk");
+  switch (outcome.kind) {
+    case Kind::LockedOut:
+      // The lock box asks for a restart; the session must not stay online meanwhile
+      // with a password the mailbox server has not confirmed.
+      Trace("PasswordValidation::changepass() Too many wrong current passwords, going offline");
+      OnMainThread([&] { setonline(false); });
+      break;
+    case Kind::Cancelled:
+      OnMainThread([&] {
+        if (State().DaysToExpiry > 0) {
+          Postponed(outcome.remindAgain);
+        } else {
+          StayedExpired();
+        }
+      });
+      break;
+    case Kind::Accepted:
+      SendNewPassword(outcome.newPassword);
+      break;
+  }
+}
+
+passwordValidation::ChangeOutcome passwordValidation::RunChangeDialog() {
   qmos::Application& application = qmos::Application::Instance();
   const auto dialog = std::make_unique<TChangePassword>();
-  FillReasons(*dialog, profile_, state.DaysToExpiry);
+  FillReasons(*dialog, profile_, State().DaysToExpiry);
 
   int allowedWrong = kAllowedWrongPasswords;
   application.Restore();
   application.BringToFront();
 
-  bool cancelled = false;
-  bool lockedOut = false;
-  std::string newPassword;
+  ChangeOutcome outcome;
+  using Kind = ChangeOutcome::Kind;
   for (;;) {
     dialog->BringToFront();
     // Any way of closing but OK counts as Cancel, so the dialog cannot come back
     // without end.
-    cancelled = dialog->ShowModal() != qmos::mrOk;
-    newPassword = DigitsOnly(dialog->edtNewPassword.Text());
-    const std::string again = DigitsOnly(dialog->edtReNewPassword.Text());
+    const bool cancelled = dialog->ShowModal() != qmos::mrOk;
+    ClearSecret(outcome.newPassword);
+    outcome.newPassword = DigitsOnly(dialog->edtNewPassword.Text());
+    std::string again = DigitsOnly(dialog->edtReNewPassword.Text());
+    const SecretScope clearAgain(again);
+    if (cancelled) {
+      outcome.kind = Kind::Cancelled;
+      outcome.remindAgain = dialog->cReminder.Checked();
+      break;
+    }
     // A thread told to stop while the dialog was open checks nothing more.
-    if (cancelled || Terminated()) break;
+    outcome.kind = Kind::Accepted;
+    if (Terminated()) break;
 
-    if (DigitsOnly(dialog->edtCurrentPassword.Text()) != password_) {
+    std::string current = DigitsOnly(dialog->edtCurrentPassword.Text());
+    const SecretScope clearCurrent(current);
+    if (current != password_) {
       if (--allowedWrong == 0) {
         application.MessageBox(kLockText, kLockTitle, qmos::MB_OK);
-        lockedOut = true;
+        outcome.kind = Kind::LockedOut;
         break;
       }
       ErrorBox(kWrongCurrent);
-    } else if (newPassword != again) {
+    } else if (outcome.newPassword != again) {
       ErrorBox(kMismatch);
-    } else if (newPassword.size() != kPasswordLength) {
+    } else if (outcome.newPassword.size() != kPasswordLength) {
       ErrorBox(kWrongLength);
-    } else if (newPassword == password_) {
+    } else if (outcome.newPassword == password_) {
       ErrorBox(kReused);
-    } else if (IsRefusedPattern(newPassword)) {
+    } else if (IsRefusedPattern(outcome.newPassword)) {
       application.ShowMessage(kTooSimple);
     } else {
       break;  // accepted
     }
   }
-  Trace(cancelled ? "PasswordValidation::changepass()...mrCancel" : "PasswordValidation::changepass()...mrOk");
-
-  if (lockedOut) {
-    // The lock box asks for a restart; the session must not stay online meanwhile
-    // with a password the mailbox server has not confirmed.
-    Trace("PasswordValidation::changepass() Too many wrong current passwords, going offline");
-    setonline(false);
-  } else if (cancelled) {
-    if (state.DaysToExpiry > 0) {
-      Postponed(dialog->cReminder.Checked());
-    } else {
-      StayedExpired();
-    }
-  } else {
-    SendNewPassword(newPassword);
-  }
+  if (outcome.kind != Kind::Accepted) ClearSecret(outcome.newPassword);
+  return outcome;
 }
 
 void passwordValidation::Postponed(bool remindAgain) {
@@ -142,22 +168,39 @@ void passwordValidation::StayedExpired() {
 }
 
 void passwordValidation::SendNewPassword(const std::string& newPassword) {
-  ProcessState& state = State();
   Trace("PasswordValidate:Validated set MCValidate=true");
   const int rc = putNewPassword(newPassword);
   if (rc != 0) {
-    const bool stillValid = state.DaysToExpiry > 0;
+    const bool stillValid = State().DaysToExpiry > 0;
     char text[512];
     std::snprintf(text, sizeof text, kNotQualified, stillValid ? "You may want to" : "Please");
-    ErrorBox(text);
-    setonline(stillValid);
+    OnMainThread([&] {
+      ErrorBox(text);
+      setonline(stillValid);
+    });
     Trace("passwordValidation:changepassword() Failed to change password- server return FAILURE");
     return;
   }
+  // From here the mailbox server holds the new password: it is stored even when the
+  // check was stopped meanwhile, or the next login would be refused.
+  if (!OnMainThread([&] { NewPasswordTaken(newPassword); }))
+    Trace("passwordValidation: The new password could not be stored: the host no longer serves its queue");
+}
+
+void passwordValidation::NewPasswordTaken(const std::string& newPassword) {
+  ProcessState& state = State();
   const std::shared_ptr<PluginThread> supervisor = Supervisor();
-  if (Terminated() || !supervisor) return;
-  Trace("passwordValidation:Expired Password has been successfully changed.");
-  supervisor->PutHostData("mc_password", newPassword);
+  const bool goOnline = !Terminated() && supervisor;
+  if (goOnline) Trace("passwordValidation:Expired Password has been successfully changed.");
+  if (quillmere::IQMViewerBase* const host = state.hostCallback.load()) {
+    qmos::Bstr key("mc_password");
+    qmos::Bstr value(newPassword);
+    host->PutData(key.Get(), value.Get());  // the result is not used
+  }
+  if (!goOnline) {
+    Trace("passwordValidation: The new password is stored; the check was stopped, the session stays as it is");
+    return;
+  }
   Trace("passwordValidation:New Password is now saved automatically");
   setonline(true);
   state.MCValidate = true;
@@ -168,7 +211,7 @@ void passwordValidation::SendNewPassword(const std::string& newPassword) {
 int passwordValidation::putNewPassword(const std::string& newPassword) {
   int rc = -1;
   if (Terminated()) return rc;
-  client_ = std::make_unique<MessageCenterAPI>(address_, port_, profile_, password_);
+  MakeClient();
   Trace("passwordValidation::putNewPassword() create a new MCAPI");
   const TablePtr table(HT_create(1, 0));
   if (table && HT_put_str(table.get(), "password", newPassword.c_str()) == 0) {

@@ -262,4 +262,74 @@ TEST_P(ChangeDialogTest, TheDialogPostponesLeavesOrChangesThePassword) {
 INSTANTIATE_TEST_SUITE_P(Changes, ChangeDialogTest, ::testing::ValuesIn(kChanges),
                          [](const ::testing::TestParamInfo<Change>& info) { return info.param.name; });
 
+// The mailbox server's calls run beside the host, not on its main thread. At half
+// speed the client waits 5 s for an answer, long enough to see the host serve
+// commands meanwhile and to cut the wait short.
+class MailboxServerWaitTest : public PasswordValidationTest {
+ protected:
+  void SetUp() override {
+    world.SetTimeScale("0.5");
+    PasswordValidationTest::SetUp();
+  }
+};
+
+TEST_F(MailboxServerWaitTest, ASilentServerNeitherFreezesTheHostNorHoldsUpTheEnd) {
+  StartMailboxServer({kMailbox + "first_time_user=1,pwd_expiry=+20"});
+  Mc("silent get");
+  ASSERT_FALSE(Login().is_null()) << host->ErrorText();
+  ASSERT_FALSE(mc->WaitEvent("request", {{"command", "get_preferences"}}, 30s).is_null());
+
+  const auto asked = std::chrono::steady_clock::now();
+  host->Send("get mc_profile");
+  ASSERT_FALSE(host->WaitEvent("setting", {{"key", "mc_profile"}}, 5s).is_null());
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, 1s);
+
+  // Terminate stops the wait: the client closes its connection at once, well within
+  // the 5 s it would otherwise wait, and no box reports a network failure.
+  Terminate();
+  EXPECT_FALSE(mc->WaitEvent("closed", Event::object(), 2s).is_null());
+  Finish();
+  EXPECT_EQ(Select(host->Events(), IsMessageBox).size(), 0u);
+  EXPECT_EQ(TraceCount("passwordValidationThread:Failed to connect to MC"), 0u);
+}
+
+// Once the mailbox server has taken a new password, the host stores it, whatever
+// ended the session while the answer was on its way: the plug-in's termination, or a
+// rejection that ended the connection's supervisor.
+struct LateEnd {
+  std::string name;
+  std::string mux;   // a muxsim command; empty: the host terminates the plug-in
+};
+
+void PrintTo(const LateEnd& end, std::ostream* out) { *out << end.name; }
+
+class NewPasswordStoredTest : public MailboxServerWaitTest, public ::testing::WithParamInterface<LateEnd> {};
+
+TEST_P(NewPasswordStoredTest, ANewPasswordTheServerTookIsStoredWhateverEndedTheSession) {
+  const LateEnd& c = GetParam();
+  host->Send("form TChangePassword " + kTypeNew);
+  StartMailboxServer({kMailbox + "first_time_user=1,pwd_expiry=+5"});
+  Mc("slow put 2000");
+  ASSERT_FALSE(Login().is_null()) << host->ErrorText();
+  ASSERT_FALSE(mc->WaitEvent("request", {{"command", "put_preferences"}}, 30s).is_null());
+
+  if (c.mux.empty()) {
+    Terminate();
+  } else {
+    Mux(c.mux);
+    ASSERT_FALSE(NextBox().is_null());
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return TraceCount(kSupervisorEnded) > 0; }));
+  }
+  const Event stored = host->WaitEvent("put_data", {{"key", "mc_password"}}, 10s);
+  ASSERT_FALSE(stored.is_null());
+  EXPECT_EQ(stored["value"], kNewPassword);
+  Finish({kPassword, kNewPassword});
+  EXPECT_EQ(CountPluginPublications("mc_logged_in", ""), 0);
+}
+
+const LateEnd kLateEnds[] = {{"Terminated", ""}, {"SupervisorEnded", "rejection cannot_authenticate"}};
+
+INSTANTIATE_TEST_SUITE_P(LateEnds, NewPasswordStoredTest, ::testing::ValuesIn(kLateEnds),
+                         [](const ::testing::TestParamInfo<LateEnd>& info) { return info.param.name; });
+
 }  // namespace

@@ -14,7 +14,7 @@ CommandRunner::CommandRunner(MailboxStore& store, FaultPlan& faults,
 const char* CommandRunner::HelpText() {
     return "mailbox PROFILE PASSWORD [KEY=VALUE ...] | pref PROFILE KEY VALUE | "
            "refuse get|put|any RESULT [once] | silent get|put|any [once] | "
-           "close get|put|any [once] | normal | mailboxes | help | quit";
+           "close get|put|any [once] | slow get|put|any MS [once] | normal | mailboxes | help | quit";
 }
 
 void CommandRunner::Usage(const simcommon::Command& command, const char* usage) {
@@ -42,7 +42,7 @@ bool CommandRunner::RunLine(std::string_view line) {
         RunMailbox(*command);
     } else if (verb == "pref") {
         RunPref(*command);
-    } else if (verb == "refuse" || verb == "silent" || verb == "close") {
+    } else if (verb == "refuse" || verb == "silent" || verb == "close" || verb == "slow") {
         RunFault(*command);
     } else if (verb == "normal") {
         if (!command->words.empty()) {
@@ -107,18 +107,26 @@ void CommandRunner::RunPref(const simcommon::Command& command) {
 void CommandRunner::RunFault(const simcommon::Command& command) {
     const auto& words = command.words;
     const bool refuse = command.verb == "refuse";
-    const std::size_t needed = refuse ? 2 : 1;
+    const bool slow = command.verb == "slow";
+    const std::size_t needed = refuse || slow ? 2 : 1;
     const bool once = words.size() == needed + 1 && words.back() == "once";
     const auto target = words.empty() ? std::nullopt : ParseFaultTarget(words[0]);
     if (!target || (words.size() != needed && !once)) {
-        return Usage(command, refuse ? "refuse get|put|any RESULT [once]"
-                                     : command.verb == "silent" ? "silent get|put|any [once]"
-                                                                : "close get|put|any [once]");
+        return Usage(command, refuse                      ? "refuse get|put|any RESULT [once]"
+                              : slow                        ? "slow get|put|any MS [once]"
+                              : command.verb == "silent"    ? "silent get|put|any [once]"
+                                                            : "close get|put|any [once]");
     }
     Fault fault;
     fault.kind = command.verb == "silent" ? FaultKind::kSilent
                  : refuse                 ? FaultKind::kRefuse
+                 : slow                   ? FaultKind::kSlow
                                           : FaultKind::kClose;
+    if (slow) {
+        const auto ms = simcommon::ParseCount(words[1]);
+        if (!ms || *ms < 0 || *ms > 600000) return Usage(command, "slow get|put|any MS [once]");
+        fault.delayMs = static_cast<int>(*ms);
+    }
     if (refuse) {
         std::string error;
         const auto result = Unescape(words[1], error);

@@ -84,6 +84,10 @@ std::string Connection::Serve() {
         case Reply::Action::kAnswer:
             break;
     }
+    if (reply.delayMs > 0 && HoldBack(reply.delayMs) == Outcome::kStopped) {
+        CloseGracefully();
+        return "server quits";
+    }
     std::string refused;
     const auto answer = simcommon::BuildPacket(reply.fields, refused);
     if (!answer) {
@@ -178,6 +182,11 @@ Connection::Outcome Connection::Send(const std::string& bytes, std::string& why)
         }
         if (WaitFor(result.status) == Outcome::kStopped) return Outcome::kStopped;
     }
+}
+
+Connection::Outcome Connection::HoldBack(int ms) {
+    pollfd stop = {context_.stop_fd, POLLIN, 0};
+    return poll(&stop, 1, ms) > 0 ? Outcome::kStopped : Outcome::kDone;
 }
 
 std::string Connection::WaitForClientClose() {

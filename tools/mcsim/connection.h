@@ -52,6 +52,8 @@ private:
     // Reads one whole request frame; its text, or nullopt with `why` set.
     std::optional<std::string> ReadRequest(std::string& why);
     Outcome Send(const std::string& bytes, std::string& why);
+    // Waits ms milliseconds before an answer, or until the server stops.
+    Outcome HoldBack(int ms);
     // Waits, without answering, until the client closes or the server stops.
     std::string WaitForClientClose();
     // Sends the TLS close and reads what the client still sends, for at most a second,

@@ -24,6 +24,7 @@ const char* FaultName(FaultKind kind) {
         case FaultKind::kRefuse: return "refuse";
         case FaultKind::kSilent: return "silent";
         case FaultKind::kClose: return "close";
+        case FaultKind::kSlow: return "slow";
     }
     return "?";
 }

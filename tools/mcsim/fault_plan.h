@@ -1,6 +1,6 @@
 // The faults set by command: answer a given result whatever the request ("refuse"),
-// read the request and never answer ("silent"), or close without answering
-// ("close"); each for get_preferences requests, put_preferences requests or any
+// read the request and never answer ("silent"), close without answering ("close"),
+// or serve the request as usual but hold the answer back for a while ("slow"); each for get_preferences requests, put_preferences requests or any
 // request, for the next matching request only ("once") or until "normal".
 // Used by the command thread and every connection thread, so each call takes a lock.
 #pragma once
@@ -13,12 +13,13 @@
 
 namespace mcsim {
 
-enum class FaultKind { kRefuse, kSilent, kClose };
+enum class FaultKind { kRefuse, kSilent, kClose, kSlow };
 enum class FaultTarget { kGet, kPut, kAny };
 
 struct Fault {
     FaultKind kind = FaultKind::kRefuse;
     std::string result;  // for kRefuse: the result answered
+    int delayMs = 0;     // for kSlow: how long the answer is held back
 };
 
 const char* FaultName(FaultKind kind);

@@ -38,6 +38,9 @@ std::optional<FieldList> PrefsOf(const FieldList& fields) {
 
 }  // namespace
 
+// The protocol's own answer to a request, without faults.
+static Reply ServeRequest(const FieldList& fields, MailboxStore& store, std::time_t now);
+
 FieldList WithoutPasswords(const FieldList& fields) {
     FieldList shown = fields;
     for (auto& [name, value] : shown) {
@@ -49,14 +52,25 @@ FieldList WithoutPasswords(const FieldList& fields) {
 
 Reply ReplyTo(const FieldList& fields, MailboxStore& store, FaultPlan& faults, std::time_t now) {
     const auto command = FieldValue(fields, kCommandField);
-    if (const auto fault = faults.Take(command.value_or(""))) {
+    std::optional<Fault> fault = faults.Take(command.value_or(""));
+    if (fault && fault->kind == FaultKind::kSlow) {
+        Reply reply = ServeRequest(fields, store, now);
+        reply.fault = FaultKind::kSlow;
+        reply.delayMs = fault->delayMs;
+        return reply;
+    }
+    if (fault) {
         Reply reply = fault->kind == FaultKind::kRefuse ? Answer(fault->result) : Reply{};
         if (fault->kind == FaultKind::kSilent) reply.action = Reply::Action::kSilent;
         if (fault->kind == FaultKind::kClose) reply.action = Reply::Action::kClose;
         reply.fault = fault->kind;
         return reply;
     }
+    return ServeRequest(fields, store, now);
+}
 
+static Reply ServeRequest(const FieldList& fields, MailboxStore& store, std::time_t now) {
+    const auto command = FieldValue(fields, kCommandField);
     const bool get = command == kGetPreferences;
     const bool put = command == kPutPreferences;
     const auto profile = FieldValue(fields, kProfileField);

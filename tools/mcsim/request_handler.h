@@ -18,11 +18,13 @@ struct Reply {
     Action action = Action::kAnswer;
     FieldList fields;               // the answer, for kAnswer: "result" first
     std::optional<FaultKind> fault;  // the fault that shaped the reply, if any
+    int delayMs = 0;                 // how long to hold a kAnswer back (a slow fault)
 };
 
 // The reply to the request `fields` (in packet order). `now` dates relative
 // "pwd_expiry" preferences.
-//  - A fault for the request's command wins (refuse: that result; silent; close).
+//  - A fault for the request's command wins (refuse: that result; silent; close);
+//    a slow fault serves the request as below and only delays the answer.
 //  - get_preferences with a known profile and its password: "ok" and a "pref.KEY"
 //    field per preference; put_preferences likewise stores each "pref.KEY" field.
 //  - A wrong password gives "password_invalid", an unknown profile

@@ -21,7 +21,10 @@ inline constexpr std::size_t kMaxAnswerText = 1024 * 1024;
 // answer is malformed: a prefix that is not eight digits and a line feed, a length
 // above kMaxAnswerText, or a NUL byte in the text (packet texts hold none, and the
 // fields after it would be lost).
+// stop (may be empty) ends the write early, and the wait for the answer too unless
+// awaitAnswer is set: a request that has gone out whole is then answered or timed out.
 std::optional<std::string> ExchangeFrames(TlsConnection& connection, const std::string& request,
-                                          std::uint32_t timeoutMs);
+                                          std::uint32_t timeoutMs, const StopCheck& stop = {},
+                                          bool awaitAnswer = false);
 
 }  // namespace vantiro::mcapi

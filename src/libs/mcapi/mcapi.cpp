@@ -13,6 +13,7 @@
 #include "mailbox_exchange.h"
 #include "preferences_packet.h"
 #include "qmos/time_scale.h"
+#include "tls/secret.h"
 #include "tls/tls_client_connect.h"
 
 namespace {
@@ -34,19 +35,26 @@ struct MessageCenterAPI::Impl {
   std::uint16_t port = 0;
   std::string profile;
   std::string password;
+  std::function<bool()> stop;
   std::shared_ptr<vantiro::TlsConnection> connection;
 
+  ~Impl() { vantiro::ClearSecret(password); }
+
+  bool Stopped() const { return stop && stop(); }
+
   // Connects when not connected, sends the request, reads the answer, and closes the
-  // connection whatever happened. Null when no valid answer could be had.
-  Packet Exchange(const std::string& request) {
+  // connection whatever happened. Null when no valid answer could be had, or when
+  // the stop check stopped it (awaitAnswer: not once the request has gone out).
+  Packet Exchange(const std::string& request, bool awaitAnswer) {
+    if (Stopped()) return nullptr;
     if (!connection) {
       vantiro::tls::ClientConnectFailure failure;
-      connection = vantiro::tls::ConnectClient(address, port, BoundMs(), {}, nullptr, failure);
+      connection = vantiro::tls::ConnectClient(address, port, BoundMs(), stop, nullptr, failure);
       if (!connection) return nullptr;
     }
     std::optional<std::string> answer;
     try {
-      answer = vantiro::mcapi::ExchangeFrames(*connection, request, BoundMs());
+      answer = vantiro::mcapi::ExchangeFrames(*connection, request, BoundMs(), stop, awaitAnswer);
     } catch (...) {
       Close();
       throw;
@@ -87,10 +95,11 @@ MessageCenterAPI::~MessageCenterAPI() {
 int MessageCenterAPI::getPreferences(HASHTABLE* table) {
   if (impl_ == nullptr || table == nullptr) return -1;
   try {
-    const std::optional<std::string> request =
+    std::optional<std::string> request =
         vantiro::mcapi::BuildRequest(vantiro::mcapi::kGetCommand, impl_->profile, impl_->password, nullptr);
     if (!request) return -1;
-    const Packet answer = impl_->Exchange(*request);
+    const vantiro::SecretScope clearRequest(*request);
+    const Packet answer = impl_->Exchange(*request, false);
     if (!answer) return -1;
     // A refusal leaves the caller's table as it was.
     if (!vantiro::mcapi::IsOk(answer.get())) return -2;
@@ -103,15 +112,20 @@ int MessageCenterAPI::getPreferences(HASHTABLE* table) {
 int MessageCenterAPI::putPreferences(HASHTABLE* table) {
   if (impl_ == nullptr || table == nullptr) return -1;
   try {
-    const std::optional<std::string> request =
+    std::optional<std::string> request =
         vantiro::mcapi::BuildRequest(vantiro::mcapi::kPutCommand, impl_->profile, impl_->password, table);
     if (!request) return -1;
-    const Packet answer = impl_->Exchange(*request);
+    const vantiro::SecretScope clearRequest(*request);
+    const Packet answer = impl_->Exchange(*request, true);
     if (!answer) return -1;
     return vantiro::mcapi::IsOk(answer.get()) ? 0 : 1;
   } catch (...) {
     return -1;
   }
+}
+
+void MessageCenterAPI::setStopCheck(std::function<bool()> stop) {
+  if (impl_ != nullptr) impl_->stop = std::move(stop);
 }
 
 void MessageCenterAPI::disconnect() {

@@ -12,12 +12,21 @@
  * lines). One request and one answer per connection; connecting and waiting for the
  * answer are each bounded by 10 s (times VANTIRO_TIME_SCALE).
  *
+ * A stop check, when set, is asked while connecting, sending and waiting for an
+ * answer, so that a caller told to stop is not held for the whole bound; a put whose
+ * request has gone out waits for its answer all the same (within the bound), since
+ * the server may already have taken the change and the caller must learn whether it
+ * did.
+ *
  * Threads: an object is used by one thread at a time; separate objects are
- * independent. No password reaches any output of the library. */
+ * independent; the stop check may read a flag another thread sets. No password
+ * reaches any output of the library, and the object clears its copies of the
+ * password (and the requests that carried it) from memory once they are used. */
 #ifndef VANTIRO_MCAPI_H
 #define VANTIRO_MCAPI_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "hashtable.h"
@@ -43,6 +52,9 @@ class MessageCenterAPI {
 
   /* Closes the connection, if one is open. Calling it again does nothing. */
   void disconnect();
+
+  /* Sets the stop check (empty: none). A call that it stops returns -1. */
+  void setStopCheck(std::function<bool()> stop);
 
  private:
   struct Impl;

@@ -79,6 +79,31 @@ TEST_F(MuxsimTest, LoginIsCheckedAgainstConfiguredProfiles) {
     EXPECT_EQ(FieldValue(Request(*client, "hello", "a6", "77", "5678"), "result"), "ok");
 }
 
+// A frame's fields that name a password, in any case, show "***" in the event lines
+// unless --show-secrets; the login is still checked against the real value.
+TEST_F(MuxsimTest, PasswordFieldsShowOnlyStarsUnlessSecretsAreShown) {
+    const struct {
+        std::vector<std::string> args;
+        std::string password, renewed;
+    } runs[] = {
+        {{}, "***", "***"},
+        {{"--show-secrets"}, "5678", "8765"},
+    };
+    for (const auto& r : runs) {
+        std::vector<std::string> args = {"--profile", "1234:5678"};
+        args.insert(args.end(), r.args.begin(), r.args.end());
+        Start(args);
+        auto client = Connect(1);
+        client->SendPacket({{"id", "p1"}, {"profile", "1234"}, {"password", "5678"},
+                            {"new_Password", "8765"}, {"command", "hello"}});
+        EXPECT_EQ(FieldValue(client->ReadPacket().value_or(Fields{}), "result"), "ok");
+        const Json frame = mux_->WaitEvent("frame");
+        EXPECT_EQ(frame["fields"]["password"], r.password);
+        EXPECT_EQ(frame["fields"]["new_Password"], r.renewed);
+        EXPECT_EQ(frame["fields"]["profile"], "1234");
+    }
+}
+
 TEST_F(MuxsimTest, ForcedLoginResultsOnceAndUntilAuto) {
     Start();  // no profiles: every login is accepted
     auto client = Connect(1);
@@ -114,7 +139,7 @@ TEST_F(MuxsimTest, AnswersCarryTheRequestIdAndPerCommandResults) {
     EXPECT_EQ(frame["id"], "42-abc-1");
     EXPECT_EQ(frame["length"], sent.size());
     EXPECT_EQ(frame["fields"].dump(),
-              R"({"id":"42-abc-1","profile":"1234","password":"5678","command":"call_hold","call_id":"c:7"})");
+              R"({"id":"42-abc-1","profile":"1234","password":"***","command":"call_hold","call_id":"c:7"})");
     const Json answer = mux_->WaitEvent("sent", {{"kind", "answer"}});
     EXPECT_EQ(answer["fields"].dump(), R"({"id":"42-abc-1","result":"ok"})");
 

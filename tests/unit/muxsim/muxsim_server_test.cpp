@@ -102,6 +102,9 @@ TEST_F(MuxsimTest, PasswordFieldsShowOnlyStarsUnlessSecretsAreShown) {
         EXPECT_EQ(frame["fields"]["new_Password"], r.renewed);
         EXPECT_EQ(frame["fields"]["profile"], "1234");
     }
+    // A password the command cannot read is not quoted back either.
+    mux_->Send("profile 77 pa\\q5678");
+    EXPECT_EQ(mux_->WaitEvent("error", {{"command", "profile"}}).dump().find("5678"), std::string::npos);
 }
 
 TEST_F(MuxsimTest, ForcedLoginResultsOnceAndUntilAuto) {

@@ -44,15 +44,10 @@ TEST(EventFormat, ControlsAndInvalidUtf8AreEscapedInTextAndMessageBoxes) {
   const struct {
     std::string raw, shown;
   } cases[] = {
-      {"a\x1b[2Jb", "a\\x1B[2Jb"},
-      {"del\x7f", "del\\x7F"},
-      {"csi\xc2\x9b" "31m", "csi\\u009B31m"},
-      {"nel\xc2\x85 pad\xc2\x80", "nel\\u0085 pad\\u0080"},
-      {"bad\xff\xfe", "bad\\xFF\\xFE"},
-      {"cut\xe2\x82", "cut\\xE2\\x82"},
-      {"overlong\xc0\xaf\xe0\x80\x9b", "overlong\\xC0\\xAF\\xE0\\x80\\x9B"},
-      {"surrogate\xed\xa0\x80", "surrogate\\xED\\xA0\\x80"},
-      {"beyond\xf4\x90\x80\x80", "beyond\\xF4\\x90\\x80\\x80"},
+      {"a\x1b[2Jb", "a\\x1B[2Jb"}, {"del\x7f", "del\\x7F"}, {"csi\xc2\x9b" "31m", "csi\\u009B31m"},
+      {"nel\xc2\x85 pad\xc2\x80", "nel\\u0085 pad\\u0080"}, {"bad\xff\xfe", "bad\\xFF\\xFE"},
+      {"cut\xe2\x82", "cut\\xE2\\x82"}, {"overlong\xc0\xaf\xe0\x80\x9b", "overlong\\xC0\\xAF\\xE0\\x80\\x9B"},
+      {"surrogate\xed\xa0\x80", "surrogate\\xED\\xA0\\x80"}, {"beyond\xf4\x90\x80\x80", "beyond\\xF4\\x90\\x80\\x80"},
       {"kept \xc2\xa0\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", "kept \xc2\xa0\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"},
   };
   for (const auto& c : cases) {

@@ -14,24 +14,28 @@ std::string Dump(const Json& value) {
   return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-}  // namespace
-
-namespace {
-
 // The length of the well-formed UTF-8 sequence at the start of bytes (1 to 4), with
 // its code point; 0 when the bytes there are not one (a stray continuation byte, an
 // overlong form, a surrogate, beyond U+10FFFF, or cut short).
 std::size_t Utf8Sequence(std::string_view bytes, char32_t& point) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
   const unsigned char lead = byte(0);
+  // By the lead byte: the sequence's length, the lead's bits of the code point, and
+  // the least code point that needs that length.
   std::size_t length = 0;
   char32_t min = 0;
   if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, point = lead & 0x1Fu, min = 0x80;
+    length = 2;
+    point = lead & 0x1Fu;
+    min = 0x80;
   } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, point = lead & 0x0Fu, min = 0x800;
+    length = 3;
+    point = lead & 0x0Fu;
+    min = 0x800;
   } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, point = lead & 0x07u, min = 0x10000;
+    length = 4;
+    point = lead & 0x07u;
+    min = 0x10000;
   } else {
     return 0;
   }

@@ -15,7 +15,9 @@
 # sends them commands one step at a time and prints what each reports:
 #   host | ...   the console host's events (what crosses the plug-in boundary)
 #   mux  | ...   the multiplexor emulator's events (what arrives on and leaves the wire)
-#   mc   | ...   the mailbox-server emulator's events (passwords shown as *)
+#   mc   | ...   the mailbox-server emulator's events
+# Each shows a password as ***, and no line this script prints holds one: the
+# commands for a session by hand read the password from a file in the folder.
 # Every step waits for what must happen, within a bound: qmhost's own `wait` command
 # ends the host with status 3 when its text does not come, and this script stops with
 # a non-zero status, naming the step, when anything it waits for does not happen.
@@ -221,8 +223,8 @@ prepare_folder() {
   }
 }
 EOF
-  note "settings for the console host ($work/settings.json): mc_profile $profile,"
-  note "mc_password $wrong_password (a wrong one: the multiplexor accepts $password)"
+  note "settings for the console host ($work/settings.json): mc_profile $profile and"
+  note "mc_password, a wrong one (not the one the multiplexor accepts)"
 }
 
 register_plugin() {
@@ -376,6 +378,9 @@ answer_in_trace() {
 
 closing_words() {
   heading "Done: every step happened"
+  # The commands below name the password's file, not the password.
+  (umask 077 && printf '%s\n' "$new_password" >"$work/password")
+  local from_file="\$(cat $work/password)"
   cat <<EOF
 The plug-in's trace file: $work/VantiroBackend.out
 The folder stays for you to look at; remove it with: rm -rf $work
@@ -385,12 +390,12 @@ To run the same session by hand, in three terminals:
   1. the multiplexor emulator (it prints "listening ... port=PORT"; it reads commands
      as it runs):
        $bin/muxsim --cert $work/certs/server.pem --key $work/certs/server.key \\
-         --profile $profile:$new_password --text
+         --profile "$profile:$from_file" --text
 
   2. the mailbox-server emulator (it prints its own "listening ... port=MCPORT"); the
      password expires in 5 days, so the change dialog opens after the login:
        $bin/mcsim --cert $work/certs/server.pem --key $work/certs/server.key \\
-         --mailbox $profile:$new_password:first_time_user=1,pwd_expiry=+5 --text
+         --mailbox "$profile:$from_file:first_time_user=1,pwd_expiry=+5" --text
 
   3. the console host with the plug-in (PORT and MCPORT from the emulators):
        export QUILLMERE_REGISTRY=$work/registry.reg VANTIRO_TIME_SCALE=$VANTIRO_TIME_SCALE
@@ -398,11 +403,11 @@ To run the same session by hand, in three terminals:
          --service multiplexor=127.0.0.1:PORT --service XXX_MessageCenterAPI=127.0.0.1:MCPORT \\
          --format text --interactive
 
-The settings now hold the password changed in the dialog ($new_password); the change
-dialog asks for it as the current password. To see the login dialog again, type
-\`set mc_password 0\` in the host, then \`abort\` in the multiplexor emulator: the
-next login is refused and the dialog opens at the terminal (type the right password
-in edtPassword and edtVerify, then click Button1).
+The settings now hold the password changed in the dialog (the one in
+$work/password); the change dialog asks for it as the current password. To see the
+login dialog again, type \`set mc_password 0\` in the host, then \`abort\` in the
+multiplexor emulator: the next login is refused and the dialog opens at the terminal
+(type the right password in edtPassword and edtVerify, then click Button1).
 Then type, in the host:   publish mc_hold_call call_id:17\\ncall_ip_address:10.0.0.7\\nmax_hold_time:60\\ncall_channel:2\\n
 in the emulator:          result call_intercept failure once
 in the host:              publish mc_intercept call_id:17\\ncall_ip_address:10.0.0.7\\ntransfer_number:5550123\\ncall_channel:2\\n

@@ -107,10 +107,12 @@ class ConnectionTest : public ::testing::Test {
     world.SetString(kSettings, "TraceFilesDir", "C:" + world.Dir());
     world.SetDword(kSettings, "TraceEnabled", 1);
 
+    // muxsim and qmhost show passwords in their events: the tests check what was sent
+    // and stored. mcsim keeps them hidden, and Finish checks that it does.
     mux = std::make_unique<Process>(
         e2e::BinDir() + "/muxsim",
         std::vector<std::string>{"--make-certs", world.File("mux"), "--profile",
-                                 std::string(kProfile) + ":" + kPassword},
+                                 std::string(kProfile) + ":" + kPassword, "--show-secrets"},
         world.Env(), world.File("muxsim.err"));
     const Event listening = mux->WaitEvent("listening");
     ASSERT_FALSE(listening.is_null()) << mux->ErrorText();
@@ -120,7 +122,8 @@ class ConnectionTest : public ::testing::Test {
 
     host = std::make_unique<Process>(
         e2e::BinDir() + "/qmhost",
-        std::vector<std::string>{"--format", "json", "--plugin", "VantiroPlugin.Vantiro"},
+        std::vector<std::string>{"--format", "json", "--plugin", "VantiroPlugin.Vantiro",
+                                 "--show-secrets"},
         world.Env(), world.File("qmhost.err"));
     ASSERT_FALSE(host->WaitEvent("subscribe", {{"queue", "send_im"}}).is_null())
         << host->ErrorText();

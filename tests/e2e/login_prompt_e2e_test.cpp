@@ -187,7 +187,8 @@ TEST_F(LoginPromptTest, TheMenuLogsInAsAnotherProfileLogsOutAndLogsInAgain) {
 }
 
 // A person at the terminal: qmhost --interactive draws the dialog of "Login As
-// Another Profile", the password is typed unseen, and OK stores it.
+// Another Profile", the password is typed unseen, and OK stores it (the event file
+// shows the stored value: --show-secrets).
 TEST(LoginDialogAtTerminal, IsFilledAndSubmittedWithThePasswordNeverShown) {
   World world;
   testsupport::Tmux tmux(world.File("tmux.sock"));
@@ -199,7 +200,7 @@ TEST(LoginDialogAtTerminal, IsFilledAndSubmittedWithThePasswordNeverShown) {
   for (const std::string& arg : {e2e::BinDir() + "/qmhost", std::string("--plugin"), std::string("VantiroPlugin.Vantiro"),
                                  std::string("--script"), world.File("script.txt"), std::string("--events"),
                                  world.File("events.out"), std::string("--format"), std::string("json"),
-                                 std::string("--interactive")})
+                                 std::string("--interactive"), std::string("--show-secrets")})
     command += " " + testsupport::ShellQuoted(arg);
   ASSERT_TRUE(tmux.Start("host", command));
 

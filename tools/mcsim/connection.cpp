@@ -66,7 +66,7 @@ std::string Connection::Serve() {
     Json ev = Base();
     ev["command"] = NullOr(FieldValue(request, kCommandField));
     ev["profile"] = NullOr(FieldValue(request, kProfileField));
-    ev["fields"] = FieldsObject(WithoutPasswords(request));
+    ev["fields"] = FieldsObject(request, context_.events.ShowsSecrets());
     context_.events.Write("request", ev);
 
     const Reply reply = ReplyTo(request, context_.store, context_.faults, std::time(nullptr));
@@ -97,7 +97,7 @@ std::string Connection::Serve() {
     }
     Json sent = Base();
     sent["result"] = NullOr(FieldValue(reply.fields, kResultField));
-    sent["fields"] = FieldsObject(WithoutPasswords(reply.fields));
+    sent["fields"] = FieldsObject(reply.fields, context_.events.ShowsSecrets());
     context_.events.Write("answer", sent);
     switch (Send(vantiro::EncodeFrame(answer->text), why)) {
         case Outcome::kDone: break;

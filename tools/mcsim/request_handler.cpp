@@ -14,10 +14,6 @@ std::string PrefField(const std::string& key) {
     return name;
 }
 
-bool IsPasswordField(const std::string& name) {
-    return name == kPasswordField || name == PrefField(kPasswordKey);
-}
-
 Reply Answer(const std::string& result) {
     Reply reply;
     reply.fields.emplace_back(kResultField, result);
@@ -40,15 +36,6 @@ std::optional<FieldList> PrefsOf(const FieldList& fields) {
 
 // The protocol's own answer to a request, without faults.
 static Reply ServeRequest(const FieldList& fields, MailboxStore& store, std::time_t now);
-
-FieldList WithoutPasswords(const FieldList& fields) {
-    FieldList shown = fields;
-    for (auto& [name, value] : shown) {
-        // assign(1, '*') rather than = "*", which trips a false -Wrestrict of GCC 12.
-        if (IsPasswordField(name)) value.assign(1, '*');
-    }
-    return shown;
-}
 
 Reply ReplyTo(const FieldList& fields, MailboxStore& store, FaultPlan& faults, std::time_t now) {
     const auto command = FieldValue(fields, kCommandField);

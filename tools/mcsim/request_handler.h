@@ -33,10 +33,6 @@ struct Reply {
 //    without a key: "failure", nothing stored.
 Reply ReplyTo(const FieldList& fields, MailboxStore& store, FaultPlan& faults, std::time_t now);
 
-// `fields` with the value of every password field ("password", "pref.password")
-// replaced by "*", for event lines.
-FieldList WithoutPasswords(const FieldList& fields);
-
 using simcommon::FieldValue;
 
 }  // namespace mcsim

@@ -228,7 +228,7 @@ void ClientSession::HandleFrame(const std::string& text) {
     ev["length"] = text.size();
     ev["command"] = command ? Json(*command) : Json(nullptr);
     ev["id"] = id ? Json(*id) : Json(nullptr);
-    ev["fields"] = FieldsObject(fields);
+    ev["fields"] = FieldsObject(fields, context_.events.ShowsSecrets());
     context_.events.Write("frame", ev);
 
     if (command && *command == "hello") profile_ = FieldValue(fields, "profile");
@@ -280,7 +280,7 @@ void ClientSession::SendPacket(const FieldList& fields, const std::string& kind)
     Json ev = Base();
     ev["kind"] = kind;
     ev["length"] = packet->text.size();
-    ev["fields"] = FieldsObject(packet->fields);
+    ev["fields"] = FieldsObject(packet->fields, context_.events.ShowsSecrets());
     context_.events.Write("sent", ev);
     if (state() == State::kOpen) WriteOut();
 }

@@ -94,7 +94,8 @@ bool CommandRunner::RunGlobal(const Command& command) {
         const auto profile = Unescape(words[0], error);
         const auto password = profile ? Unescape(words[1], error) : std::nullopt;
         if (!password) {
-            events_.Error(error);
+            // Not the parser's message: it quotes the word, which may be the password.
+            events_.Error("bad escape in the profile or password", Json{{"command", verb}});
             return true;
         }
         behaviour_.SetProfile(*profile, *password);

@@ -23,8 +23,9 @@ namespace {
 // outlives the session (one that did not end within its module's wait) may still
 // call its callback, which must then find a live host that writes nothing more.
 struct Session {
-  Session(std::FILE* out, bool ownsOut, qmhost::EventFormat format, bool interactive)
-      : events(out, ownsOut, format),
+  Session(std::FILE* out, bool ownsOut, qmhost::EventFormat format, bool interactive,
+          bool showSecrets)
+      : events(out, ownsOut, format, showSecrets),
         presenter(std::make_shared<qmhost::HostPresenter>(events, interactive)),
         host(events, settings, *presenter, wake) {
     events.SetWakeSignal(&wake);
@@ -70,7 +71,7 @@ int main(int argc, char** argv) {
   inputs.push_back(std::make_unique<qmhost::LineReader>(STDIN_FILENO, false));
 
   static Session* const session =
-      new Session(out, out != stdout, format, options.interactive);
+      new Session(out, out != stdout, format, options.interactive, options.showSecrets);
 
   qmos::Application& app = qmos::Application::Instance();
   app.SetMainThread();

@@ -15,6 +15,9 @@ void AddServerOptions(CLI::App& app, const std::string& what, ServerOptions& opt
                                 "make ca.pem, ca.key, server.pem, server.key in DIR and use them");
     app.add_option("--script", options.script, "run the commands of FILE first");
     app.add_flag("--text", options.text, "write events as readable text instead of JSON");
+    app.add_flag("--show-secrets", options.show_secrets,
+                 "write password fields in events as they are (for test harnesses that must "
+                 "check what was sent or stored)");
     cert->needs(key);
     key->needs(cert);
     make->excludes(cert)->excludes(key);

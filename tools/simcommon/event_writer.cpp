@@ -5,8 +5,9 @@
 
 namespace simcommon {
 
-EventWriter::EventWriter(std::ostream& out, OutputFormat format)
-    : out_(out), format_(format), start_(std::chrono::steady_clock::now()) {}
+EventWriter::EventWriter(std::ostream& out, OutputFormat format, bool show_secrets)
+    : out_(out), format_(format), show_secrets_(show_secrets),
+      start_(std::chrono::steady_clock::now()) {}
 
 void EventWriter::Write(const std::string& name, const Json& members) {
     std::lock_guard lock(mutex_);

@@ -1,5 +1,8 @@
 #include "simcommon/packet_fields.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "packet.h"
 
 namespace simcommon {
@@ -53,9 +56,19 @@ std::optional<std::string> FieldValue(const FieldList& fields, const std::string
     return std::nullopt;
 }
 
-Json FieldsObject(const FieldList& fields) {
+bool IsSecretField(std::string_view name) {
+    static constexpr std::string_view kWord = "password";
+    const auto same = [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == static_cast<unsigned char>(b);
+    };
+    return std::search(name.begin(), name.end(), kWord.begin(), kWord.end(), same) != name.end();
+}
+
+Json FieldsObject(const FieldList& fields, bool show_secrets) {
     Json object = Json::object();
-    for (const auto& [name, value] : fields) object[name] = value;
+    for (const auto& [name, value] : fields) {
+        object[name] = show_secrets || !IsSecretField(name) ? value : std::string("***");
+    }
     return object;
 }
 

@@ -58,7 +58,7 @@ int ExitEarly(const EarlyExit& early) {
 int RunEmulator(ServerOptions options, const EmulatorSetup& setup) {
     // Writes to a client that has gone must fail with EPIPE, not end the program.
     std::signal(SIGPIPE, SIG_IGN);
-    EventWriter events(std::cout, FormatOf(options));
+    EventWriter events(std::cout, FormatOf(options), options.show_secrets);
     PH_init();
 
     std::ifstream script;

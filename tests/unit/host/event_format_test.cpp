@@ -7,6 +7,7 @@
 
 #include "qmhost/event_format.h"
 #include "qmhost/event_writer.h"
+#include "qmhost/host_presenter.h"
 
 using qmhost::EventMembers;
 
@@ -34,6 +35,27 @@ TEST(EventFormat, TextIsOneReadableLine) {
             "[    1234 ms] message_box title=\"Login\" text=\"Bad\\tpass\\n\\\"x\\\"\\x01\" "
             "flags=48 result=1 visible=true controls={\"Edit1\":{\"text\":\"1\"}}");
   EXPECT_EQ(qmhost::FormatEventText(5, "exit", EventMembers::object()), "[       5 ms] exit");
+}
+
+// What a terminal could obey is shown escaped, in event text and in a message box's
+// title and text alike: C0 controls, DEL, C1 controls and bytes that are not UTF-8.
+// Other characters, and a box text's line breaks, stay as they are.
+TEST(EventFormat, ControlsAndInvalidUtf8AreEscapedInTextAndMessageBoxes) {
+  const struct {
+    std::string raw, shown;
+  } cases[] = {
+      {"a\x1b[2Jb", "a\\x1B[2Jb"}, {"del\x7f", "del\\x7F"}, {"csi\xc2\x9b" "31m", "csi\\u009B31m"},
+      {"nel\xc2\x85 pad\xc2\x80", "nel\\u0085 pad\\u0080"}, {"bad\xff\xfe", "bad\\xFF\\xFE"},
+      {"cut\xe2\x82", "cut\\xE2\\x82"}, {"overlong\xc0\xaf\xe0\x80\x9b", "overlong\\xC0\\xAF\\xE0\\x80\\x9B"},
+      {"surrogate\xed\xa0\x80", "surrogate\\xED\\xA0\\x80"}, {"beyond\xf4\x90\x80\x80", "beyond\\xF4\\x90\\x80\\x80"},
+      {"kept \xc2\xa0\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", "kept \xc2\xa0\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(qmhost::QuoteText(c.raw), "\"" + c.shown + "\"") << c.shown;
+    EXPECT_EQ(qmhost::DrawMessageBox("first\n" + c.raw, c.raw, 0),
+              "\n+--- " + c.shown + " ---\n| first\n| " + c.shown + "\n+ [1] OK (default)\n")
+        << c.shown;
+  }
 }
 
 TEST(EventFormat, HResultsAreEightHexDigits) {

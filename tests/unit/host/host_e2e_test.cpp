@@ -120,6 +120,37 @@ TEST_F(HostE2ETest, SettingsPersistAcrossRunsPerPlugin) {
   }
 }
 
+// A setting whose key names a password, in any case, shows "***" as its value in the
+// put_data, get_data and setting events of both forms, unless --show-secrets.
+TEST_F(HostE2ETest, PasswordSettingsShowOnlyStarsUnlessSecretsAreShown) {
+  const struct {
+    std::vector<std::string> args;
+    const char* file;
+    std::string value;  // in every line of a password setting
+  } runs[] = {{{}, "events.out", R"("value":"***")"},
+              {{"--show-secrets"}, "events.out", R"("value":"s3cr3t)"},
+              {{"--format", "text"}, "events.txt", R"(value="***")"},
+              {{"--format", "text", "--show-secrets"}, "events.txt", R"(value="s3cr3t)"}};
+  for (const auto& r : runs) {
+    std::vector<std::string> args = r.args;
+    args.insert(args.end(), {"--plugin", host_test::kFakeProgIdA});
+    const HostRun run = Run("set mc_password s3cr3t-1\nget mc_password\npublish fake_control "
+                            "put:Login_PASSWORD=s3cr3t-2\\nput:shade=dark\\nget:mc_password\nwait fake_value\n",
+                            args, r.file);
+    int secretLines = 0;  // set, get, put_data, get_data (publications carry the plug-in's data)
+    std::istringstream lines(run.text);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.find("ublish") != std::string::npos ||
+          (line.find("mc_password") == std::string::npos && line.find("_PASSWORD") == std::string::npos))
+        continue;
+      ++secretLines;
+      EXPECT_NE(line.find(r.value), std::string::npos) << line;
+    }
+    EXPECT_EQ(secretLines, 4) << run.text;
+    EXPECT_NE(run.text.find("dark"), std::string::npos) << run.text;
+  }
+}
+
 TEST_F(HostE2ETest, MessageBoxesFromWorkersTakeQueuedResultsThenOk) {
   const HostRun run = Run(
       "box 7\n"

@@ -126,7 +126,7 @@ TEST_F(McsimTest, GetAnswersByProfileAndPassword) {
     EXPECT_EQ(request["command"], "get_preferences");
     EXPECT_EQ(request["profile"], "1234");
     EXPECT_EQ(request["fields"].dump(),
-              R"({"command":"get_preferences","profile":"1234","password":"*"})");
+              R"({"command":"get_preferences","profile":"1234","password":"***"})");
     EXPECT_EQ(mc_->WaitEvent("answer")["result"], "ok");
     EXPECT_EQ(mc_->WaitEvent("closed")["why"], "answered");
 
@@ -194,8 +194,8 @@ TEST_F(McsimTest, PutStoresPreferencesAndChangesThePassword) {
             return e["event"] == "request" && e["fields"].contains("pref.password");
         },
         "the put changing the password");
-    EXPECT_EQ(put["fields"]["password"], "*");
-    EXPECT_EQ(put["fields"]["pref.password"], "*");
+    EXPECT_EQ(put["fields"]["password"], "***");
+    EXPECT_EQ(put["fields"]["pref.password"], "***");
     EXPECT_EQ(FieldValue(Get("1234", "Owl-5678"), "result"), "password_invalid");
     // The password is changed, not kept as a preference; others keep their place.
     EXPECT_THAT(Get("1234", "Lark-9012"),

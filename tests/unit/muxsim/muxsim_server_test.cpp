@@ -79,6 +79,24 @@ TEST_F(MuxsimTest, LoginIsCheckedAgainstConfiguredProfiles) {
     EXPECT_EQ(FieldValue(Request(*client, "hello", "a6", "77", "5678"), "result"), "ok");
 }
 
+// A frame's fields that name a password, in any case, show "***" in the event lines
+// unless --show-secrets; the login is still checked against the real value.
+TEST_F(MuxsimTest, PasswordFieldsShowOnlyStarsUnlessSecretsAreShown) {
+    for (const bool show : {false, true}) {
+        Start(show ? std::vector<std::string>{"--profile", "1234:5678", "--show-secrets"}
+                   : std::vector<std::string>{"--profile", "1234:5678"});
+        auto client = Connect(1);
+        client->SendPacket({{"id", "p1"}, {"profile", "1234"}, {"password", "5678"},
+                            {"new_Password", "8765"}, {"command", "hello"}});
+        EXPECT_EQ(FieldValue(client->ReadPacket().value_or(Fields{}), "result"), "ok");
+        EXPECT_EQ(mux_->WaitEvent("frame")["fields"].dump(),
+                  show ? R"({"id":"p1","profile":"1234","password":"5678","new_Password":"8765","command":"hello"})"
+                       : R"({"id":"p1","profile":"1234","password":"***","new_Password":"***","command":"hello"})");
+    }
+    mux_->Send("profile 77 pa\\q5678");  // a password it cannot read is not quoted back
+    EXPECT_EQ(mux_->WaitEvent("error", {{"command", "profile"}}).dump().find("5678"), std::string::npos);
+}
+
 TEST_F(MuxsimTest, ForcedLoginResultsOnceAndUntilAuto) {
     Start();  // no profiles: every login is accepted
     auto client = Connect(1);
@@ -114,7 +132,7 @@ TEST_F(MuxsimTest, AnswersCarryTheRequestIdAndPerCommandResults) {
     EXPECT_EQ(frame["id"], "42-abc-1");
     EXPECT_EQ(frame["length"], sent.size());
     EXPECT_EQ(frame["fields"].dump(),
-              R"({"id":"42-abc-1","profile":"1234","password":"5678","command":"call_hold","call_id":"c:7"})");
+              R"({"id":"42-abc-1","profile":"1234","password":"***","command":"call_hold","call_id":"c:7"})");
     const Json answer = mux_->WaitEvent("sent", {{"kind", "answer"}});
     EXPECT_EQ(answer["fields"].dump(), R"({"id":"42-abc-1","result":"ok"})");
 

@@ -11,9 +11,9 @@ namespace {
 constexpr std::size_t kMaxUnmatchedLines = 100000;
 }  // namespace
 
-EventWriter::EventWriter(std::FILE* out, bool ownsOut, EventFormat format)
-    : start_(static_cast<std::int64_t>(qmos::MonotonicMs())), format_(format), out_(out),
-      ownsOut_(ownsOut) {}
+EventWriter::EventWriter(std::FILE* out, bool ownsOut, EventFormat format, bool showSecrets)
+    : start_(static_cast<std::int64_t>(qmos::MonotonicMs())), format_(format),
+      showSecrets_(showSecrets), out_(out), ownsOut_(ownsOut) {}
 
 EventWriter::~EventWriter() { Close(); }
 
@@ -27,7 +27,9 @@ std::int64_t EventWriter::ElapsedMs() const {
 }
 
 void EventWriter::Write(std::string_view event, const EventMembers& members) {
-  std::string line = FormatEvent(format_, ElapsedMs(), event, members);
+  std::string line = !showSecrets_ && HoldsSecret(event, members)
+                         ? FormatEvent(format_, ElapsedMs(), event, WithSecretHidden(members))
+                         : FormatEvent(format_, ElapsedMs(), event, members);
   std::lock_guard<std::mutex> lock(mutex_);
   if (closed_) return;
   if (out_) {

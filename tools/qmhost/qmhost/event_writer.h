@@ -17,8 +17,10 @@ class WakeSignal;
 
 class EventWriter {
  public:
-  // out is flushed after every line; it is closed by Close() when owned.
-  EventWriter(std::FILE* out, bool ownsOut, EventFormat format);
+  // out is flushed after every line; it is closed by Close() when owned. Unless
+  // showSecrets, the value of a setting whose key names a password is written as
+  // "***" (see HoldsSecret); the lines a wait looks at are the written ones.
+  EventWriter(std::FILE* out, bool ownsOut, EventFormat format, bool showSecrets = false);
   ~EventWriter();
   EventWriter(const EventWriter&) = delete;
   EventWriter& operator=(const EventWriter&) = delete;
@@ -43,6 +45,7 @@ class EventWriter {
  private:
   std::int64_t start_;
   EventFormat format_;
+  bool showSecrets_;
   mutable std::mutex mutex_;
   std::FILE* out_;
   bool ownsOut_;

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <charconv>
 
+#include <openssl/crypto.h>
+
 #include "qmhost/event_format.h"
 #include "qmhost/form_actions.h"
 
@@ -20,9 +22,25 @@ constexpr std::size_t kMaxTerminalLine = 64 * 1024;
 
 // text with every control character escaped, without quotes: names and prompts
 // that come from a dialog's code cannot steer the terminal.
-std::string Printable(const std::string& text) {
-  const std::string quoted = QuoteText(text);
-  return quoted.substr(1, quoted.size() - 2);
+std::string Printable(const std::string& text) { return EscapeText(text); }
+
+// Overwrites every byte the string's buffer holds, not only its current text, and
+// empties it: a password read at the terminal leaves no copy behind in it.
+void Wipe(std::string& text) {
+  const std::size_t size = text.size();
+  text.resize(text.capacity());
+  OPENSSL_cleanse(text.data(), text.size());
+  text.resize(size);
+  text.clear();
+}
+
+// The same for the part of the buffer beyond the text it still holds (what was
+// taken from its front leaves its bytes there).
+void WipeSpare(std::string& text) {
+  const std::size_t size = text.size();
+  text.resize(text.capacity());
+  OPENSSL_cleanse(text.data() + size, text.size() - size);
+  text.resize(size);
 }
 
 bool IsPassword(const qmos::Control& control) {
@@ -154,6 +172,7 @@ FormTerminal::Read FormTerminal::ReadLine(std::string& line) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return Read::End;  // Ctrl-D on an empty line, or the terminal is gone
     pending_.append(chunk, static_cast<std::size_t>(n));
+    OPENSSL_cleanse(chunk, static_cast<std::size_t>(n));  // it may have held a password
   }
 }
 
@@ -209,8 +228,9 @@ void FormTerminal::Apply(const FormAction& action) {
 
 bool FormTerminal::AskText(const std::string& control, bool hidden) {
   std::string text;
+  bool more = true;
   if (!hidden) {
-    if (!Ask(Printable(control) + ": ", text)) return false;
+    more = Ask(Printable(control) + ": ", text);
   } else {
     const HiddenTyping quiet(fd_);
     if (!quiet.Active()) {
@@ -218,18 +238,22 @@ bool FormTerminal::AskText(const std::string& control, bool hidden) {
       return true;
     }
     // Written once the echo is off, so that nothing typed after the prompt shows.
-    if (!Ask(Printable(control) + " (typing is not shown): ", text)) return false;
+    more = Ask(Printable(control) + " (typing is not shown): ", text);
+    WipeSpare(pending_);  // the line's bytes stay in the buffer's spare room
   }
-  if (text.empty()) {
+  if (more && text.empty()) {
     Write("(left as it is)\n");
-    return true;
+  } else if (more) {
+    FormAction action;
+    action.kind = FormAction::Kind::Type;
+    action.control = control;
+    action.text = text;
+    Apply(action);
+    if (hidden) Wipe(action.text);
   }
-  FormAction action;
-  action.kind = FormAction::Kind::Type;
-  action.control = control;
-  action.text = std::move(text);
-  Apply(action);
-  return true;
+  // Once typed, the edit box holds the password; the copies read here are cleared.
+  if (hidden) Wipe(text);
+  return more;
 }
 
 bool FormTerminal::AskItem(const std::string& control) {

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "qmhost/event_format.h"
 #include "qmhost/event_writer.h"
 #include "qmhost/form_actions.h"
 #include "qmhost/form_event.h"
@@ -35,26 +36,37 @@ int ChooseButton(const std::string& answer, const int* buttons, int count, int f
 
 }  // namespace
 
+std::string DrawMessageBox(const std::string& text, const std::string& title, unsigned flags) {
+  int buttons[3] = {};
+  const int count = qmos::MessageBoxButtons(flags, buttons);
+  const int fallback = qmos::MessageBoxDefaultButton(flags);
+  // The title and the text come from the plug-in: every control character in them is
+  // shown escaped, as in the event lines, so that they cannot steer the terminal. A
+  // line feed in the text still starts a new line of the box.
+  std::string out = "\n+--- " + EscapeText(title) + " ---\n";
+  const std::string_view body = text;
+  std::size_t start = 0;
+  while (start <= body.size()) {
+    const auto end = body.find('\n', start);
+    out += "| " + EscapeText(body.substr(start, end == std::string_view::npos ? end : end - start)) + "\n";
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  out += "+";
+  for (int i = 0; i < count; ++i) {
+    out += " [" + std::to_string(i + 1) + "] " + qmos::MessageBoxButtonName(buttons[i]);
+    if (buttons[i] == fallback) out += " (default)";
+  }
+  return out + "\n";
+}
+
 int AskMessageBoxOnTerminal(const std::string& text, const std::string& title, unsigned flags) {
   std::FILE* tty = std::fopen("/dev/tty", "r+");
   if (!tty) return 0;
   int buttons[3] = {};
   const int count = qmos::MessageBoxButtons(flags, buttons);
   const int fallback = qmos::MessageBoxDefaultButton(flags);
-  std::fprintf(tty, "\n+--- %s ---\n", title.c_str());
-  std::string body = text;
-  std::size_t start = 0;
-  while (start <= body.size()) {
-    const auto end = body.find('\n', start);
-    std::fprintf(tty, "| %s\n", body.substr(start, end == std::string::npos ? end : end - start).c_str());
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  std::fprintf(tty, "+");
-  for (int i = 0; i < count; ++i)
-    std::fprintf(tty, " [%d] %s%s", i + 1, qmos::MessageBoxButtonName(buttons[i]),
-                 buttons[i] == fallback ? " (default)" : "");
-  std::fprintf(tty, "\n");
+  std::fputs(DrawMessageBox(text, title, flags).c_str(), tty);
   int result = 0;
   while (result == 0) {
     std::fprintf(tty, "Answer: ");

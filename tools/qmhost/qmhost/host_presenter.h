@@ -56,6 +56,10 @@ class HostPresenter final : public qmos::Presenter {
   std::map<std::string, std::deque<std::vector<FormAction>>> formActions_;
 };
 
+// The lines of a message box as the terminal shows it: the title, the text line by
+// line (both with their control characters escaped), and the buttons.
+std::string DrawMessageBox(const std::string& text, const std::string& title, unsigned flags);
+
 // Draws a message box on the terminal (/dev/tty) with the buttons its flags imply
 // and reads the user's choice there: a button's number, its name or its first
 // letter; an empty answer takes the default button. 0 when there is no terminal.

@@ -28,6 +28,9 @@ std::optional<int> ParseHostOptions(int argc, const char* const* argv, HostOptio
       ->check(CLI::IsMember({"json", "text"}));
   app.add_flag("--interactive", options.interactive,
                "message boxes and forms are answered at the terminal");
+  app.add_flag("--show-secrets", options.showSecrets,
+               "write password values in events as they are (for test harnesses that must "
+               "check what was sent or stored)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -19,6 +19,7 @@ struct HostOptions {
   std::optional<std::string> events;
   std::optional<std::string> format;  // "json" or "text"; else chosen by the output
   bool interactive = false;
+  bool showSecrets = false;  // password values in events as they are
 };
 
 // Parses the arguments. Returns an exit status when the program should stop at

@@ -19,10 +19,12 @@ struct ServerOptions {
     std::string make_certs_dir;
     std::string script;
     bool text = false;
+    bool show_secrets = false;  // password fields in events as they are
 };
 
 // Describes the program in `app` as `what` followed by how every emulator is driven,
-// and adds --host, --port, --cert, --key, --make-certs, --script and --text.
+// and adds --host, --port, --cert, --key, --make-certs, --script, --text and
+// --show-secrets.
 void AddServerOptions(CLI::App& app, const std::string& what, ServerOptions& options);
 
 OutputFormat FormatOf(const ServerOptions& options);

@@ -18,7 +18,11 @@ enum class OutputFormat { kJson, kText };
 
 class EventWriter {
 public:
-    EventWriter(std::ostream& out, OutputFormat format);
+    // Unless show_secrets, packet fields that name a password are shown as "***" (see
+    // FieldsObject).
+    EventWriter(std::ostream& out, OutputFormat format, bool show_secrets = false);
+
+    bool ShowsSecrets() const { return show_secrets_; }
 
     // Writes the event `name` with the members of `members` (an object, may be null).
     void Write(const std::string& name, const Json& members = Json::object());
@@ -32,6 +36,7 @@ public:
 private:
     std::ostream& out_;
     OutputFormat format_;
+    bool show_secrets_;
     std::chrono::steady_clock::time_point start_;
     std::mutex mutex_;
 };

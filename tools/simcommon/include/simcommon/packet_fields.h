@@ -27,7 +27,11 @@ std::optional<BuiltPacket> BuildPacket(const FieldList& fields, std::string& ref
 // The value of the first field called `name`.
 std::optional<std::string> FieldValue(const FieldList& fields, const std::string& name);
 
-// The fields as a JSON object in packet order, for event lines.
-Json FieldsObject(const FieldList& fields);
+// Whether a field holds a secret: its name contains "password", in any case.
+bool IsSecretField(std::string_view name);
+
+// The fields as a JSON object in packet order, for event lines; the value of a
+// secret field is "***" unless show_secrets (the writer's ShowsSecrets()).
+Json FieldsObject(const FieldList& fields, bool show_secrets);
 
 }  // namespace simcommon

@@ -129,7 +129,13 @@ void passwordValidation::CheckExpiry() {
       std::string warn;
       OnMainThread([&] { warn = supervisor->GetHostData("warn_expired_password"); });
       if (days > kWarningDays || (days > 0 && Lower(warn) == "no")) {
-        OnMainThread([&] { setonline(true); });
+        // The flags change in the same main-thread step as the session, so that the
+        // host never sees the user online while a check still counts as running.
+        OnMainThread([&] {
+          setonline(true);
+          state.MCValidate = true;
+          state.ValidatingPassword = false;
+        });
         state.MCValidate = true;
         state.ValidatingPassword = false;
         ReleaseClient();

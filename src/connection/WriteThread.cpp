@@ -9,6 +9,7 @@
 #include "diag/trace_log.h"
 #include "frame.h"
 #include "plugin/process_state.h"
+#include "qmos/secure_clear.h"
 #include "qmos/time_scale.h"
 
 namespace vantiro {
@@ -120,6 +121,7 @@ bool WriteThread::WritePacket(PACKET packet) {
   // The frame: eight digits of length, a line feed, the text. A text too long for
   // the prefix cannot be framed; the packet goes unwritten.
   std::string frame;
+  const qmos::ClearOnExit clearFrame(frame);  // it holds the password
   try {
     frame = EncodeFrame(std::string_view(text, static_cast<std::size_t>(length)));
   } catch (const std::length_error&) {

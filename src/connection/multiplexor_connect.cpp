@@ -11,7 +11,6 @@
 
 #include "connection/PluginThread.h"
 #include "diag/trace_log.h"
-#include "qmos/paths.h"
 #include "qmos/secure_clear.h"
 #include "qmos/time_scale.h"
 #include "tls/tls_client_connect.h"

@@ -155,9 +155,9 @@ class PluginThread : public qmos::TThread {
   bool AttemptConnection(ConnectFailure& failure);
   tls::Context LoadTrust(ConnectFailure& failure);
   bool ResolveAddress(qmos::Ipv4Address& target, ConnectFailure& failure);
-  bool ConnectTcp(const qmos::Ipv4Address& target, qmos::Socket& socket, ConnectFailure& failure);
-  std::shared_ptr<TlsConnection> Handshake(const tls::Context& ctx, qmos::Socket socket,
-                                           ConnectFailure& failure);
+  // The TCP connect and the handshake, each bounded by ConnectTimeoutMs.
+  std::shared_ptr<TlsConnection> ConnectAndHandshake(const tls::Context& ctx, const qmos::Ipv4Address& target,
+                                                     ConnectFailure& failure);
   static std::uint32_t ConnectTimeoutMs();
   static void TraceConnectFailure(const ConnectFailure& failure);
   void FreeContext();

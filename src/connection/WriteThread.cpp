@@ -9,6 +9,7 @@
 #include "diag/trace_log.h"
 #include "frame.h"
 #include "plugin/process_state.h"
+#include "qmos/secure_clear.h"
 #include "qmos/time_scale.h"
 
 namespace vantiro {
@@ -120,6 +121,7 @@ bool WriteThread::WritePacket(PACKET packet) {
   // The frame: eight digits of length, a line feed, the text. A text too long for
   // the prefix cannot be framed; the packet goes unwritten.
   std::string frame;
+  const qmos::ClearOnExit clearFrame(frame);  // it holds the password
   try {
     frame = EncodeFrame(std::string_view(text, static_cast<std::size_t>(length)));
   } catch (const std::length_error&) {
@@ -133,16 +135,23 @@ bool WriteThread::WritePacket(PACKET packet) {
   }
 
   if (TraceEnabled()) {
+    // The frame in a trace line, blanked; the line before blanking is cleared.
+    const auto blankedLine = [&frame](std::string_view prefix) {
+      std::string line;
+      const qmos::ClearOnExit clearLine(line);
+      line.reserve(prefix.size() + frame.size() + 1);
+      line.append(prefix).append(frame).append("]");
+      return BlankPassword(line);
+    };
     try {
-      const std::string blanked = BlankPassword("WriteThread::Execute(): Writing [" + frame + "]");
+      const std::string blanked = blankedLine("WriteThread::Execute(): Writing [");
       Trace("WriteThread::Execute(): After Blanking the password");
       Trace("%s", blanked.c_str());
     } catch (...) {
       Trace("WriteThread::Execute(): An Exception occurred while trying to blank the passowrd");
     }
     try {
-      const std::string blanked =
-          BlankPassword("WriteThread::Execute(): Adding to Sent Packets....Writing [" + frame + "]");
+      const std::string blanked = blankedLine("WriteThread::Execute(): Adding to Sent Packets....Writing [");
       Trace("%s", blanked.c_str());
     } catch (...) {
       Trace("WriteThread::Execute(): An Exception occurred while trying to blank the passowrd");
@@ -217,17 +226,14 @@ std::string BlankPassword(const std::string& text, bool* blanked) {
 }
 
 std::string WithoutPassword(std::string_view text, bool* blanked) {
-  std::string result(text);
-  const std::size_t key = result.find("password:");
-  const bool found = key != std::string::npos;
-  if (found) {
-    const std::size_t after = key + 9;  // just past the key's own colon
-    if (after < result.size()) {
-      result.resize(after);
-      result.push_back('\n');
-    }
-  }
+  const std::size_t key = text.find("password:");
+  const bool found = key != std::string_view::npos;
   if (blanked != nullptr) *blanked = found;
+  const std::size_t after = key + 9;  // just past the key's own colon
+  if (!found || after >= text.size()) return std::string(text);
+  // Only what comes before the password is copied.
+  std::string result(text.substr(0, after));
+  result.push_back('\n');
   return result;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "credentials/InputPassword.h"
+#include "qmos/secure_clear.h"
 
 namespace quillmere {
 struct IQMViewerBase;
@@ -57,6 +58,8 @@ class CallbackPromptHost final : public PromptHost {
 
 // The host settings as the prompt read them before the dialog was shown.
 struct StoredLogin {
+  ~StoredLogin() { qmos::SecureClear(password); }
+
   std::string password;     // "mc_password"
   std::string autoSignIn;   // "auto_sign_in"
   std::string serverName;   // "mc_server_name", trimmed

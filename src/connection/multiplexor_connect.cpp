@@ -1,28 +1,25 @@
 // PluginThread's TLS operations: one connection attempt to the multiplexor in four
 // named steps (the trust from the registry, the address, the TCP connect, the TLS
 // handshake), the trace lines of every way an attempt can fail, and taking the
-// connection down. TLS itself lives in src/tls.
+// connection down. The steps are the TLS client's (src/tls), which the mailbox
+// server's client takes too; the supervisor adds its own traces, keeps its context
+// between attempts, reads the address by its own rule and can be stopped.
 #include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
-#include <cstring>
 #include <string_view>
 #include <utility>
 
 #include "connection/PluginThread.h"
 #include "diag/trace_log.h"
-#include "qmos/paths.h"
-#include "qmos/registry.h"
+#include "qmos/secure_clear.h"
 #include "qmos/time_scale.h"
+#include "tls/tls_client_connect.h"
 #include "tls/tls_connection.h"
 
 namespace vantiro {
 
 namespace {
 
-constexpr const char* kSettingsKey = "SOFTWARE\\Quillmere\\Viewer\\Settings";
 // The longest a TCP connect and, separately, a TLS handshake may take.
 constexpr std::int64_t kConnectTimeoutMs = 10000;
 
@@ -36,29 +33,6 @@ std::string TrimBlanks(std::string_view text) {
   return std::string(text);
 }
 
-// The first IPv4 address of a host name. False with the resolver's code otherwise.
-bool LookUpHostName(const std::string& name, qmos::Ipv4Address& address, int& code) {
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  code = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
-  if (code != 0) return false;
-  bool ok = false;
-  for (const addrinfo* entry = found; entry != nullptr && !ok; entry = entry->ai_next) {
-    if (entry->ai_family == AF_INET && entry->ai_addr != nullptr &&
-        entry->ai_addrlen >= sizeof(sockaddr_in)) {
-      sockaddr_in in{};
-      std::memcpy(&in, entry->ai_addr, sizeof in);
-      address.value = ntohl(in.sin_addr.s_addr);
-      ok = true;
-    }
-  }
-  ::freeaddrinfo(found);
-  if (!ok) code = EAI_NODATA;
-  return ok;
-}
-
 // Keeps the library's verdict; a certificate it refuses is traced with its issuer.
 int verify_callback(int preverify_ok, x509_store_ctx_st* store) {
   if (preverify_ok == 0) {
@@ -70,33 +44,24 @@ int verify_callback(int preverify_ok, x509_store_ctx_st* store) {
 
 }  // namespace
 
-PluginThread::~PluginThread() = default;  // the connection and the context go with the last reference
+// The connection and the context go with the last reference.
+PluginThread::~PluginThread() { qmos::SecureClear(password_); }
 
 bool PluginThread::GetCACertificate() {
-  std::string value;
-  bool readable = true;
-  std::string reason;
-  if (std::optional<qmos::RegKey> key = qmos::RegKey::Open(qmos::RegRoot::LocalMachine, kSettingsKey, true)) {
-    const qmos::RegResult read = key->ReadString("CACertificate", value);
-    if (read != qmos::RegResult::Ok) value.clear();
-    if (read == qmos::RegResult::Error) readable = qmos::RegCheckFile(reason);
-  } else {
-    // Missing and not creatable (a registry we may not write holds no CA), or a
-    // registry that cannot be read at all.
-    readable = qmos::RegCheckFile(reason);
-  }
+  // Read without creating the key: a connect never writes the registry.
+  const tls::TrustSetting setting = tls::ReadTrustSetting();
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    caCertificate_ = value;
+    caCertificate_ = setting.caCertificate;
   }
-  Trace("PluginThread::GetCACertificate(): caCertificate=[%s]", value.c_str());
-  if (!readable) Trace("PluginThread::GetCACertificate(): The settings cannot be read: %s", reason.c_str());
-  return readable;
+  Trace("PluginThread::GetCACertificate(): caCertificate=[%s]", setting.caCertificate.c_str());
+  if (!setting.readable)
+    Trace("PluginThread::GetCACertificate(): The settings cannot be read: %s", setting.reason.c_str());
+  return setting.readable;
 }
 
 tls::Context PluginThread::initialize_ctx(const std::string& path) {
-  // The registry names the file in Windows form.
-  const tls::ClientContext made = tls::MakeClientContext(qmos::FromWindowsPath(path), &verify_callback);
+  const tls::ClientContext made = tls::MakeTrustContext(tls::TrustSetting{true, path, {}}, &verify_callback);
   switch (made.trust) {
     case tls::Trust::Verified:
       Trace("PluginThread::initialize_ctx(): SSL_CTX_load_verify_locations() returned successfully");
@@ -148,9 +113,7 @@ bool PluginThread::AttemptConnection(ConnectFailure& failure) {
   if (!ctx) return false;
   qmos::Ipv4Address target;
   if (!ResolveAddress(target, failure)) return false;
-  qmos::Socket socket;
-  if (!ConnectTcp(target, socket, failure)) return false;
-  std::shared_ptr<TlsConnection> connection = Handshake(ctx, std::move(socket), failure);
+  std::shared_ptr<TlsConnection> connection = ConnectAndHandshake(ctx, target, failure);
   if (!connection) return false;
 
   Trace("PluginThread::ConnectToMultiplexor(): Connected OK");
@@ -199,9 +162,9 @@ bool PluginThread::ResolveAddress(qmos::Ipv4Address& target, ConnectFailure& fai
   const std::string address = MultiplexorAddress();
   if (!address.empty() && IsLetter(address.front())) {
     const std::string name = TrimBlanks(address);
-    int code = 0;
-    if (!LookUpHostName(name, target, code)) {
-      failure = ConnectFailure{ConnectFailure::Step::Lookup, code, ""};
+    tls::ClientConnectFailure lookup;
+    if (!tls::ResolveServer(name, target, lookup)) {
+      failure = ConnectFailure{ConnectFailure::Step::Lookup, lookup.code, lookup.text};
       return false;
     }
     Trace("PluginThread::ConnectToMultiplexor(): After calling gethostbyname(%s)", name.c_str());
@@ -212,38 +175,30 @@ bool PluginThread::ResolveAddress(qmos::Ipv4Address& target, ConnectFailure& fai
   return true;
 }
 
-bool PluginThread::ConnectTcp(const qmos::Ipv4Address& target, qmos::Socket& socket,
-                              ConnectFailure& failure) {
-  // Bounded, and ended early when the supervisor is told to stop.
-  std::string error;
-  int number = 0;
-  const qmos::ConnectStatus status =
-      socket.Connect(target, MultiplexorPort(), ConnectTimeoutMs(), [this] { return StopRequested(); },
-                     error, &number);
-  switch (status) {
-    case qmos::ConnectStatus::Connected:
-      lastConnectResult_ = 0;
-      return true;
-    case qmos::ConnectStatus::NoSocket:
-      failure = ConnectFailure{ConnectFailure::Step::Socket, number, error};
-      return false;
-    default:
-      failure = ConnectFailure{ConnectFailure::Step::Connect, number, error};
-      return false;
+std::shared_ptr<TlsConnection> PluginThread::ConnectAndHandshake(const tls::Context& ctx,
+                                                                 const qmos::Ipv4Address& target,
+                                                                 ConnectFailure& failure) {
+  // Each bounded, and ended early when the supervisor is told to stop.
+  tls::ClientConnectFailure made;
+  std::shared_ptr<TlsConnection> connection =
+      tls::ConnectAddress(ctx, target, MultiplexorPort(), ConnectTimeoutMs(), ConnectTimeoutMs(),
+                          [this] { return StopRequested(); }, made);
+  if (connection) {
+    lastConnectResult_ = 0;
+    return connection;
   }
-}
-
-std::shared_ptr<TlsConnection> PluginThread::Handshake(const tls::Context& ctx, qmos::Socket socket,
-                                                       ConnectFailure& failure) {
-  // Bounded and cancellable like the connect.
-  TlsOpenFailure opened;
-  std::shared_ptr<TlsConnection> connection = TlsConnection::Open(
-      ctx.get(), std::move(socket), ConnectTimeoutMs(), [this] { return StopRequested(); }, opened);
-  if (connection) return connection;
-  const ConnectFailure::Step step = opened.step == TlsOpenFailure::Step::NewConnection ? ConnectFailure::Step::NewConnection
-                                    : opened.step == TlsOpenFailure::Step::NewBio      ? ConnectFailure::Step::NewBio
-                                                                                       : ConnectFailure::Step::Handshake;
-  failure = ConnectFailure{step, static_cast<int>(opened.error), opened.errorText};
+  using Step = ConnectFailure::Step;
+  Step step = Step::Connect;
+  switch (made.step) {
+    case tls::ClientConnectFailure::Step::Socket: step = Step::Socket; break;
+    case tls::ClientConnectFailure::Step::Handshake:
+      step = made.tlsStep == TlsOpenFailure::Step::NewConnection ? Step::NewConnection
+             : made.tlsStep == TlsOpenFailure::Step::NewBio      ? Step::NewBio
+                                                                 : Step::Handshake;
+      break;
+    default: break;
+  }
+  failure = ConnectFailure{step, made.code, made.text};
   return nullptr;
 }
 

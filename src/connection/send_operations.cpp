@@ -5,6 +5,7 @@
 #include "connection/WriteThread.h"
 #include "diag/trace_log.h"
 #include "packet.h"
+#include "qmos/secure_clear.h"
 
 namespace vantiro {
 
@@ -37,6 +38,7 @@ bool PluginThread::QueueRequest(const char* command, std::initializer_list<Field
   if (!writer) return false;
 
   std::string profile, password;
+  const qmos::ClearOnExit clearPassword(password);
   {
     std::lock_guard<std::mutex> guard(mutex_);
     profile = profile_;
@@ -63,8 +65,10 @@ void PluginThread::sendHELLO() {
   {
     std::lock_guard<std::mutex> guard(mutex_);
     profile_ = std::move(profile);
+    qmos::SecureClear(password_);  // the previous login's
     password_ = std::move(password);
   }
+  qmos::SecureClear(password);  // what a short text's move leaves behind
   if (!QueueRequest("hello", {})) return;
   Trace("PluginThread::sendHELLO(): Queued HELLO packet");
   Trace("PluginThread::sendHELLO(): Signalling HELLO packet");

@@ -38,36 +38,32 @@ Context LoadTrust(VerifyCallback callback, ClientConnectFailure& failure) {
   return std::move(made.ctx);
 }
 
-// Step 2: the server's IPv4 address.
-bool ResolveAddress(const std::string& host, qmos::Ipv4Address& address,
-                    ClientConnectFailure& failure) {
-  std::string error;
-  if (qmos::ResolveIPv4(host, address, error)) return true;
-  Fail(failure, Step::Lookup, 0, error);
-  return false;
-}
-
-// Step 3: the TCP connect, within the deadline.
-bool ConnectTcp(const qmos::Ipv4Address& address, std::uint16_t port, Clock::time_point deadline,
-                const StopCheck& stop, qmos::Socket& socket, ClientConnectFailure& failure) {
+// Steps 3 and 4: the TCP connect, then the handshake. handshakeMs 0 means what is
+// left of connectMs once the connect is made.
+std::shared_ptr<TlsConnection> ConnectSteps(const Context& ctx, const qmos::Ipv4Address& address,
+                                            std::uint16_t port, std::uint32_t connectMs,
+                                            std::uint32_t handshakeMs, const StopCheck& stop,
+                                            ClientConnectFailure& failure) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(connectMs);
+  qmos::Socket socket;
   std::string error;
   int number = 0;
-  const auto ms = static_cast<std::uint32_t>(std::max<std::int64_t>(qmos::MsLeft(deadline), 1));
-  const qmos::ConnectStatus status = socket.Connect(address, port, ms, stop, error, &number);
-  if (status == qmos::ConnectStatus::Connected) return true;
-  Fail(failure, status == qmos::ConnectStatus::NoSocket ? Step::Socket : Step::Connect, number, error);
-  return false;
-}
-
-// Step 4: the TLS handshake, in what is left of the deadline.
-std::shared_ptr<TlsConnection> Handshake(const Context& ctx, qmos::Socket socket,
-                                         Clock::time_point deadline, const StopCheck& stop,
-                                         ClientConnectFailure& failure) {
+  const qmos::ConnectStatus status = socket.Connect(address, port, std::max<std::uint32_t>(connectMs, 1),
+                                                    stop, error, &number);
+  if (status != qmos::ConnectStatus::Connected) {
+    Fail(failure, status == qmos::ConnectStatus::NoSocket ? Step::Socket : Step::Connect, number, error);
+    return nullptr;
+  }
+  if (handshakeMs == 0)
+    handshakeMs = static_cast<std::uint32_t>(std::max<std::int64_t>(qmos::MsLeft(deadline), 1));
   TlsOpenFailure opened;
-  const auto ms = static_cast<std::uint32_t>(std::max<std::int64_t>(qmos::MsLeft(deadline), 1));
+  // The connection keeps its own reference to the context.
   std::shared_ptr<TlsConnection> connection =
-      TlsConnection::Open(ctx.get(), std::move(socket), ms, stop, opened);
-  if (!connection) Fail(failure, Step::Handshake, static_cast<int>(opened.error), opened.errorText);
+      TlsConnection::Open(ctx.get(), std::move(socket), handshakeMs, stop, opened);
+  if (!connection) {
+    Fail(failure, Step::Handshake, static_cast<int>(opened.error), opened.errorText);
+    failure.tlsStep = opened.step;
+  }
   return connection;
 }
 
@@ -92,6 +88,24 @@ ClientContext MakeTrustContext(const TrustSetting& setting, VerifyCallback callb
   return MakeClientContext(qmos::FromWindowsPath(setting.caCertificate), callback);
 }
 
+bool ResolveServer(const std::string& host, qmos::Ipv4Address& address,
+                   ClientConnectFailure& failure) {
+  std::string error;
+  int code = 0;
+  if (qmos::ResolveIPv4(host, address, error, &code)) return true;
+  Fail(failure, Step::Lookup, code, error);
+  return false;
+}
+
+std::shared_ptr<TlsConnection> ConnectAddress(const Context& ctx, const qmos::Ipv4Address& address,
+                                              std::uint16_t port, std::uint32_t connectMs,
+                                              std::uint32_t handshakeMs, const StopCheck& stop,
+                                              ClientConnectFailure& failure) {
+  failure = ClientConnectFailure{};
+  return ConnectSteps(ctx, address, port, connectMs, std::max<std::uint32_t>(handshakeMs, 1), stop,
+                      failure);
+}
+
 std::shared_ptr<TlsConnection> ConnectClient(const std::string& host, std::uint16_t port,
                                              std::uint32_t timeoutMs, const StopCheck& stop,
                                              VerifyCallback callback,
@@ -100,12 +114,9 @@ std::shared_ptr<TlsConnection> ConnectClient(const std::string& host, std::uint1
   const Context ctx = LoadTrust(callback, failure);
   if (!ctx) return nullptr;
   qmos::Ipv4Address address;
-  if (!ResolveAddress(host, address, failure)) return nullptr;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  qmos::Socket socket;
-  if (!ConnectTcp(address, port, deadline, stop, socket, failure)) return nullptr;
-  // The connection keeps its own reference to the context.
-  return Handshake(ctx, std::move(socket), deadline, stop, failure);
+  if (!ResolveServer(host, address, failure)) return nullptr;
+  // The connect and the handshake share the one bound.
+  return ConnectSteps(ctx, address, port, timeoutMs, 0, stop, failure);
 }
 
 }  // namespace vantiro::tls

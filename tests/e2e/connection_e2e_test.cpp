@@ -241,6 +241,8 @@ TEST_F(ConnectionTest, LoginOutcomesAndTheAbortHandedBackPublishOnce) {
   EXPECT_FALSE(mux->WaitEvent("sent", {{"client", refused["client"]}, {"kind", "answer"}})
                    .is_null());
   EXPECT_FALSE(HostPublication("mc_login_failed", "").is_null());
+  // The login prompt nobody answers: its "E&xit" is pressed, which warns.
+  EXPECT_FALSE(host->WaitEvent("form", {{"phase", "closed"}, {"result", 2}}).is_null());
   // The reader has ended: a notice sent now reaches no host queue.
   mux->Send("activity call_id=99");
   EXPECT_FALSE(mux->WaitEvent("sent", {{"kind", "notice"}}).is_null());
@@ -249,7 +251,7 @@ TEST_F(ConnectionTest, LoginOutcomesAndTheAbortHandedBackPublishOnce) {
   const std::vector<Event> events = host->Events();
   // Two aborts by refusal and the one of Terminate: one publication each.
   EXPECT_EQ(CountPluginPublications("mc_logged_out", "reason:abort\n"), 3);
-  EXPECT_EQ(Select(events, IsMessageBox).size(), 2u);
+  EXPECT_EQ(Select(events, IsMessageBox).size(), 3u);  // two notices and the prompt's warning
   EXPECT_EQ(Select(mux->Events(), [](const Event& e) { return e["event"] == "connected"; }).size(),
             4u)
       << "an aborted connection is not made again by itself";
@@ -300,7 +302,7 @@ TEST_F(ConnectionTest, RejectionsRetryAbortOrAreIgnoredByReason) {
   EXPECT_FALSE(HostPublication("mc_logged_out", "reason:abort\n").is_null());
 
   // Invalid password: "mc_login_failed", no notice, the login prompt; nothing answers
-  // it, so the user left it: the abort, and "mc_login_failed" again.
+  // it, so its "E&xit" is pressed (the warning): the abort, and "mc_login_failed" again.
   RestartAfterAbort();
   ASSERT_FALSE(NextHello().is_null());
   ASSERT_FALSE(host->WaitEvent("caption").is_null());
@@ -312,7 +314,7 @@ TEST_F(ConnectionTest, RejectionsRetryAbortOrAreIgnoredByReason) {
 
   Finish();
   const std::vector<Event> events = host->Events();
-  EXPECT_EQ(Select(events, IsMessageBox).size(), 3u);
+  EXPECT_EQ(Select(events, IsMessageBox).size(), 4u);
   EXPECT_EQ(CountPluginPublications("mc_login_failed", ""), 7);
   // Locked, cannot authenticate, the prompt left; Terminate finds nothing to abort.
   EXPECT_EQ(CountPluginPublications("mc_logged_out", "reason:abort\n"), 3);

@@ -38,7 +38,7 @@ void Presenter::Restore() {}
 void Presenter::BringToFront() {}
 
 int Presenter::ShowForm(Form& form) {
-  const int result = form.CancelResult();
+  const int result = form.CloseByCancel();
   std::fprintf(stderr, "[%s] form %s -> closed by its cancel button (%d)\n", form.caption.c_str(),
                form.ClassName().c_str(), result);
   return result;

@@ -24,9 +24,11 @@ std::string ErrnoText(const std::string& text, int err) {
   return text + ": " + message + " (" + std::to_string(err) + ")";
 }
 
-bool ResolveIPv4(const std::string& name, Ipv4Address& address, std::string& error) {
+bool ResolveIPv4(const std::string& name, Ipv4Address& address, std::string& error, int* code) {
+  if (code != nullptr) *code = 0;
   if (name.empty() || name.find('\0') != std::string::npos) {
     error = "no host name given";
+    if (code != nullptr) *code = EAI_NONAME;
     return false;
   }
   in_addr raw{};
@@ -40,6 +42,7 @@ bool ResolveIPv4(const std::string& name, Ipv4Address& address, std::string& err
   addrinfo* found = nullptr;
   const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
   if (rc != 0) {
+    if (code != nullptr) *code = rc;
     error = "cannot resolve " + name + ": " +
             (rc == EAI_SYSTEM ? ErrnoText("system error", errno) : std::string(::gai_strerror(rc)));
     return false;
@@ -56,7 +59,10 @@ bool ResolveIPv4(const std::string& name, Ipv4Address& address, std::string& err
     }
   }
   ::freeaddrinfo(found);
-  if (!ok) error = "cannot resolve " + name + ": no IPv4 address";
+  if (!ok) {
+    error = "cannot resolve " + name + ": no IPv4 address";
+    if (code != nullptr) *code = EAI_NODATA;
+  }
   return ok;
 }
 

@@ -2,6 +2,9 @@
 #include "qmos/edit.h"
 
 #include <algorithm>
+#include <utility>
+
+#include "qmos/secure_clear.h"
 
 namespace qmos {
 
@@ -26,6 +29,16 @@ std::string FirstCharacters(const std::string& text, int count) {
   return text;
 }
 
+Edit::~Edit() {
+  if (passwordChar != '\0') SecureClear(text_);
+}
+
+void Edit::Replace(std::string next) {
+  if (passwordChar != '\0') SecureClear(text_);
+  text_ = std::move(next);
+  if (passwordChar != '\0') SecureClear(next);  // the short-string copy left behind
+}
+
 std::string Edit::ObservedText() const {
   if (passwordChar == '\0') return text_;
   return std::string(static_cast<std::size_t>(Length()), '*');
@@ -35,14 +48,14 @@ int Edit::Length() const { return CharacterCount(text_); }
 
 void Edit::SetText(const std::string& text) {
   if (text == text_) return;
-  text_ = text;
+  Replace(text);
   selStart_ = 0;
   selLength_ = 0;
   Change();
 }
 
 void Edit::TypeText(const std::string& text) {
-  text_ = maxLength > 0 ? FirstCharacters(text, maxLength) : text;
+  Replace(maxLength > 0 ? FirstCharacters(text, maxLength) : text);
   selStart_ = Length();
   selLength_ = 0;
   Change();

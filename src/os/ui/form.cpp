@@ -66,15 +66,28 @@ int Form::CancelResult() const {
   return cancel != nullptr && cancel->modalResult != mrNone ? cancel->modalResult : mrCancel;
 }
 
+bool Form::PressCancel() {
+  if (modalResult_ != mrNone) return true;
+  Button* cancel = CancelButton();
+  if (cancel != nullptr && cancel->visible && cancel->enabled) cancel->Click();
+  return modalResult_ != mrNone;
+}
+
+int Form::CloseByCancel() {
+  // Pressed once: a handler that keeps the form open is not asked again, so the
+  // form closes in bounded time whatever the handler does.
+  if (!PressCancel()) modalResult_ = CancelResult();
+  return modalResult_;
+}
+
 int Form::ShowModal() {
   Application& app = Application::Instance();
   int result = mrNone;
   const bool shown = app.Synchronize([&] {
     modalResult_ = mrNone;
-    int answer = app.CurrentPresenter()->ShowForm(*this);
-    if (answer == mrNone) answer = modalResult_ != mrNone ? modalResult_ : CancelResult();
-    modalResult_ = answer;
-    result = answer;
+    const int answer = app.CurrentPresenter()->ShowForm(*this);
+    if (answer != mrNone) modalResult_ = answer;
+    result = CloseByCancel();
   });
   return shown ? result : mrNone;
 }

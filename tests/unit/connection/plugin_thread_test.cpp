@@ -85,6 +85,8 @@ TEST_F(SupervisorTest, WithoutACaFileAnyServerIsAcceptedAndANameIsResolved) {
   EXPECT_TRUE(Traced("PluginThread::initialize_ctx(): SSL initialization failure - Trust file [] not available!"));
   EXPECT_TRUE(Traced("PluginThread::initialize_ctx(): Skipping verification callback"));
   EXPECT_TRUE(Traced("PluginThread::ConnectToMultiplexor(): After calling gethostbyname(localhost)\n"));
+  // Reading the trust setting created nothing in the registry.
+  EXPECT_FALSE(qmos::RegKey::Open(qmos::RegRoot::LocalMachine, "SOFTWARE\\Quillmere\\Viewer\\Settings").has_value());
 
   // Terminating while connected ends at once and leaves the socket to the last holder.
   EXPECT_GE(TerminateLikePlugin(), 0);

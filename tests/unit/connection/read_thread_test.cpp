@@ -320,12 +320,13 @@ TEST_F(ReaderTest, RefusedPasswordPromptsAndEndsTheReader) {
   EXPECT_FALSE(Recorded("p"));
   EXPECT_TRUE(Traced("ReadThread::ProcessPacket(): Hello returned =[password_invalid]"));
   EXPECT_TRUE(Traced("ReadThread::Execute(): Starting thread termination"));
-  // Nobody answered the dialog, so it closed by its "E&xit" button: the user left the
-  // prompt, and the connection ends for good.
+  // Nobody answered the dialog, so its "E&xit" button was pressed (it warns first):
+  // the user left the prompt, and the connection ends for good.
   EXPECT_EQ(host_.Data("mc_profile"), "11");
   EXPECT_EQ(host_.Count("mc_logged_out", &kAbort), 1);
   EXPECT_EQ(host_.Count("mc_login_failed", &kEmpty), 2);
-  EXPECT_TRUE(presenter_->Boxes().empty());
+  ASSERT_EQ(presenter_->Boxes().size(), 1u);
+  EXPECT_EQ(presenter_->Boxes()[0].title, "Login is Still Processing");
 }
 
 TEST_F(ReaderTest, CommandsAreRelayedWithoutTheirIdProfileAndCommand) {

@@ -200,21 +200,45 @@ class FormsShowTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(FormsShowTest, WithoutAPresenterTheCancelButtonClosesTheForm) {
+TEST_F(FormsShowTest, EscAndAFormNobodyAnswersPressTheCancelButton) {
+  enum class How { NoPresenter, RunsOut, Esc };
   struct Case {
-    bool hasCancel;
-    int cancelResult, shown;
-  } cases[] = {{true, mrCancel, mrCancel}, {true, mrAbort, mrAbort}, {true, mrNone, mrCancel},
-               {false, mrNone, mrCancel}};
+    const char* name;
+    How how;
+    bool hasCancel, enabled, keepsOpen;
+    int cancelResult;
+    bool escCloses;  // Esc only: whether the press closed the form
+    int shown, clicks;
+  } cases[] = {
+      {"no presenter", How::NoPresenter, true, true, false, mrCancel, false, mrCancel, 1},
+      {"actions run out", How::RunsOut, true, true, false, mrAbort, false, mrAbort, 1},
+      {"esc", How::Esc, true, true, false, mrCancel, true, mrCancel, 1},
+      // A handler that keeps the form open: Esc leaves it open; once nobody answers
+      // the button is pressed once more and the form closes all the same.
+      {"esc, handler keeps it open", How::Esc, true, true, true, mrCancel, false, mrCancel, 2},
+      {"esc, button without a result", How::Esc, true, true, false, mrNone, false, mrCancel, 2},
+      {"disabled cancel button", How::Esc, true, false, false, mrAbort, false, mrAbort, 0},
+      {"no cancel button", How::RunsOut, false, true, false, mrAbort, false, mrCancel, 0},
+  };
+  auto presenter = std::make_shared<ScriptedPresenter>();
   for (const Case& c : cases) {
     Form form("TTestForm");
     Button& exit = form.Add<Button>("Button2");
     exit.isCancel = c.hasCancel;
+    exit.enabled = c.enabled;
     exit.modalResult = c.cancelResult;
-    bool clicked = false;
-    exit.onClick = [&] { clicked = true; };
-    EXPECT_EQ(form.ShowModal(), c.shown);
-    EXPECT_FALSE(clicked);  // closed, not pressed: its handler does not run
+    int clicks = 0;
+    exit.onClick = [&] {
+      ++clicks;
+      if (c.keepsOpen) form.SetModalResult(mrNone);
+    };
+    presenter->script = nullptr;
+    if (c.how == How::Esc) presenter->script = [&](Form& f) { EXPECT_EQ(f.PressCancel(), c.escCloses) << c.name; };
+    app.SetPresenter(c.how == How::NoPresenter ? nullptr : presenter);
+    EXPECT_EQ(form.ShowModal(), c.shown) << c.name;
+    EXPECT_EQ(clicks, c.clicks) << c.name;
+    EXPECT_TRUE(form.PressCancel()) << c.name;  // closed: pressing again runs nothing
+    EXPECT_EQ(clicks, c.clicks) << c.name;
   }
 }
 

@@ -286,7 +286,7 @@ bool FormTerminal::AskItem(const std::string& control) {
 }
 
 void FormTerminal::CloseByCancel(const char* why) {
-  form_.SetModalResult(form_.CancelResult());
+  form_.CloseByCancel();
   Write(std::string("(") + why + ": closed by the cancel button)\n");
 }
 
@@ -309,7 +309,13 @@ void FormTerminal::Run() {
       case FormPromptEntry::Kind::AskItem: more = AskItem(entry.control); break;
       case FormPromptEntry::Kind::Show: Draw(); break;
       case FormPromptEntry::Kind::Help: Write(FormPromptHelpText()); break;
-      case FormPromptEntry::Kind::Cancel: CloseByCancel("cancel"); break;
+      case FormPromptEntry::Kind::Cancel:
+        // Esc: the cancel button's handler may keep the form open.
+        if (!form_.PressCancel()) {
+          Write("(the cancel button left the form open)\n");
+          Draw();
+        }
+        break;
       case FormPromptEntry::Kind::Refused: Write("! " + entry.message + "\n"); break;
     }
     if (!more) {

@@ -125,8 +125,8 @@ int HostPresenter::ShowForm(qmos::Form& form) {
                                             ": no terminal to ask at; closed by its cancel button"}});
   }
   // Nothing answered it, or the answers left it open: closed by its cancel button,
-  // whose handler does not run.
-  if (form.ModalResult() == qmos::mrNone) form.SetModalResult(form.CancelResult());
+  // which is pressed (its handler runs) as Esc would.
+  form.CloseByCancel();
   events_.Write("form", FormEventMembers(form.Observe(), FormPhase::Closed));
   return form.ModalResult();
 }
@@ -139,7 +139,7 @@ void HostPresenter::ApplyScriptedActions(qmos::Form& form, const std::vector<For
       events_.Write("error", {{"message", "form " + form.ClassName() + ": cannot " +
                                               FormActionVerb(action.kind) + ": " + done.Message() +
                                               "; closed by its cancel button"}});
-      form.SetModalResult(form.CancelResult());
+      form.CloseByCancel();
       return;
     }
     if (form.ModalResult() != qmos::mrNone) return;  // a button closed it

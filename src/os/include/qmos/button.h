@@ -1,7 +1,7 @@
 // A button: push button, bitmap button (a push button with a glyph) or speed
 // button (a small glyph button that never takes the focus). A button with a modal
 // result closes its form with it when clicked; the default button answers Enter,
-// the cancel button Esc and closes a form nobody answers.
+// the cancel button Esc, and is pressed when nobody answers the form (Form::CloseByCancel).
 //
 // Owned by its Form (see control.h for ownership and threads).
 #pragma once

@@ -28,6 +28,8 @@ class Edit : public Control {
   // The text with every character shown as '*' when passwordChar is set, so that
   // no password reaches an event or a log. Text() keeps the real text.
   std::string ObservedText() const override;
+  // A password box's text is cleared from memory when the box goes with its form.
+  ~Edit() override;
 
   const std::string& Text() const { return text_; }
   // Sets the text as code does: the maximum length does not apply, the caret goes
@@ -53,6 +55,8 @@ class Edit : public Control {
   friend class Form;
   Edit(Form& owner, std::string name) : Control(owner, std::move(name), ControlKind::Edit) {}
   void Change();
+  // Takes next as the text; a password box clears the text it replaces first.
+  void Replace(std::string next);
 
   std::string text_;
   int selStart_ = 0;

@@ -10,9 +10,13 @@
 // caller touches nothing.
 //
 // Closing: clicking a button with a modal result, or setting ModalResult, closes
-// the form (ShowModal returns it). A form nobody answers is closed by its cancel
-// button: the modal result of the button marked isCancel, or mrCancel when there
-// is none or it has none.
+// the form (ShowModal returns it). Esc presses the cancel button (PressCancel): its
+// click handler runs as for a click, and may keep the form open. A form nobody
+// answers any more (no actions left, end of input) is closed by its cancel button
+// (CloseByCancel): the button is pressed, and when that leaves the form open (no
+// cancel button, one that is hidden or disabled, or a handler that kept the form
+// open) the form closes with CancelResult() without anything else running. It
+// presses the button at most once, so a form always closes.
 #pragma once
 
 #include <memory>
@@ -79,14 +83,24 @@ class Form {
 
   int ModalResult() const { return modalResult_; }
   void SetModalResult(int result) { modalResult_ = result; }
-  // The result the form closes with when closed by its cancel button.
+  // The result the form closes with when closed by its cancel button: the modal
+  // result of the button marked isCancel, or mrCancel when there is none or it has
+  // none.
   int CancelResult() const;
+  // Esc: presses the cancel button as a click would (Button::Click) when the form is
+  // open and the button is there, visible and enabled. True when the form is closed
+  // afterwards; a form closed already stays as it is.
+  bool PressCancel();
+  // Nobody answers the form any more: PressCancel, and when the form is still open
+  // after it, ModalResult becomes CancelResult(). Returns the modal result.
+  int CloseByCancel();
 
   // Shows the form modally through the installed presenter and returns how it was
   // closed. ModalResult is reset to mrNone first, so a form can be shown again. A
-  // presenter that returns mrNone leaves the form's own ModalResult, or when that
-  // is mrNone too, the cancel button's result. Returns mrNone (nothing shown) when
+  // presenter that returns mrNone leaves the form's own ModalResult. Returns mrNone
+  // (nothing shown) when
   // called off the main thread after the main-thread queue stopped being served.
+  // A presenter that returns with the form still open leaves it to CloseByCancel.
   int ShowModal();
   // Brings the form above other windows. The presenter draws a modal form on top
   // anyway; kept for code written for a window system.

@@ -7,8 +7,9 @@
 // Every method has a default, which is what a host without a presenter gets:
 // a message box is written to standard error and answered with its first button;
 // the caption, Restore and BringToFront draw nothing; OpenUrl runs "xdg-open URL"
-// (no shell); a modal form is closed by its cancel button (Form::CancelResult)
-// and a line saying so is written to standard error. A presenter overrides what
+// (no shell); a modal form is closed by its cancel button (Form::CloseByCancel:
+// the button is pressed and its handler runs) and a line saying so is written to
+// standard error. A presenter overrides what
 // it draws; new kinds of output are added as further virtual methods with defaults.
 #pragma once
 
@@ -33,8 +34,9 @@ class Presenter {
   virtual void BringToFront();
   // Shows form modally and returns the modal result it closed with. A presenter
   // applies the user's actions through the form's action methods (Form::TypeText,
-  // Form::Click ...) until the form has a ModalResult; mrNone counts as closed by
-  // the cancel button (Form::ShowModal).
+  // Form::Click ...) until the form has a ModalResult. Esc is Form::PressCancel.
+  // When nobody answers any more it calls Form::CloseByCancel, or returns with the
+  // form still open (mrNone) and Form::ShowModal does.
   virtual int ShowForm(Form& form);
 };
 

@@ -23,8 +23,11 @@ struct Ipv4Address {
 };
 
 // Looks name up (a dotted address or a host name). False with error set when it
-// has no IPv4 address or the lookup failed. Blocks for as long as the resolver does.
-bool ResolveIPv4(const std::string& name, Ipv4Address& address, std::string& error);
+// has no IPv4 address or the lookup failed; *code (when given) is then the
+// resolver's code (an EAI_ value; EAI_NODATA when the name has no IPv4 address,
+// EAI_NONAME for an empty name). Blocks for as long as the resolver does.
+bool ResolveIPv4(const std::string& name, Ipv4Address& address, std::string& error,
+                 int* code = nullptr);
 
 // "text: strerror(err) (err)"
 std::string ErrnoText(const std::string& text, int err);

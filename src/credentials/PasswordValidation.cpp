@@ -14,9 +14,9 @@
 #include "qmos/application.h"
 #include "qmos/bstr.h"
 #include "qmos/message_box.h"
+#include "qmos/secure_clear.h"
 #include "qmos/sleep.h"
 #include "qmos/time_scale.h"
-#include "tls/secret.h"
 #include "quillmere/qm_viewer.h"
 
 namespace vantiro {
@@ -51,7 +51,7 @@ passwordValidation::passwordValidation(std::int16_t port, std::string address)
   SetFreeOnTerminate(true);
 }
 
-passwordValidation::~passwordValidation() { ClearSecret(password_); }
+passwordValidation::~passwordValidation() { qmos::SecureClear(password_); }
 
 std::shared_ptr<PluginThread> passwordValidation::Supervisor() const { return State().GetPluginThread(); }
 
@@ -83,7 +83,7 @@ void passwordValidation::Execute() {
   Trace("passwordValidation::Execute() continue Password Valiation..");
   if (Terminated()) return;
   CheckExpiry();
-  ClearSecret(password_);
+  qmos::SecureClear(password_);
 }
 
 void passwordValidation::CheckExpiry() {
@@ -154,7 +154,7 @@ int passwordValidation::connectToMC() {
   if (const std::shared_ptr<PluginThread> supervisor = Supervisor()) {
     OnMainThread([&] {
       profile_ = supervisor->GetHostData("mc_profile");
-      ClearSecret(password_);
+      qmos::SecureClear(password_);
       password_ = supervisor->GetHostData("mc_password");
     });
   } else {

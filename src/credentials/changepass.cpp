@@ -15,8 +15,8 @@
 #include "qmos/application.h"
 #include "qmos/bstr.h"
 #include "qmos/message_box.h"
+#include "qmos/secure_clear.h"
 #include "quillmere/qm_viewer.h"
-#include "tls/secret.h"
 
 namespace vantiro {
 
@@ -71,7 +71,7 @@ void FillReasons(TChangePassword& dialog, const std::string& profile, int days) 
 void passwordValidation::changepass() {
   ChangeOutcome outcome;
   if (!OnMainThread([&] { outcome = RunChangeDialog(); })) return;
-  const SecretScope clearNewPassword(outcome.newPassword);
+  const qmos::ClearOnExit clearNewPassword(outcome.newPassword);
   using Kind = ChangeOutcome::Kind;
   Trace(outcome.kind == Kind::Cancelled ? "PasswordValidation::changepass()...mrCancel"
                                         : "PasswordValidation::changepass()...mrOk");
@@ -113,10 +113,10 @@ passwordValidation::ChangeOutcome passwordValidation::RunChangeDialog() {
     // Any way of closing but OK counts as Cancel, so the dialog cannot come back
     // without end.
     const bool cancelled = dialog->ShowModal() != qmos::mrOk;
-    ClearSecret(outcome.newPassword);
+    qmos::SecureClear(outcome.newPassword);
     outcome.newPassword = DigitsOnly(dialog->edtNewPassword.Text());
     std::string again = DigitsOnly(dialog->edtReNewPassword.Text());
-    const SecretScope clearAgain(again);
+    const qmos::ClearOnExit clearAgain(again);
     if (cancelled) {
       outcome.kind = Kind::Cancelled;
       outcome.remindAgain = dialog->cReminder.Checked();
@@ -127,7 +127,7 @@ passwordValidation::ChangeOutcome passwordValidation::RunChangeDialog() {
     if (Terminated()) break;
 
     std::string current = DigitsOnly(dialog->edtCurrentPassword.Text());
-    const SecretScope clearCurrent(current);
+    const qmos::ClearOnExit clearCurrent(current);
     if (current != password_) {
       if (--allowedWrong == 0) {
         application.MessageBox(kLockText, kLockTitle, qmos::MB_OK);
@@ -147,7 +147,7 @@ passwordValidation::ChangeOutcome passwordValidation::RunChangeDialog() {
       break;  // accepted
     }
   }
-  if (outcome.kind != Kind::Accepted) ClearSecret(outcome.newPassword);
+  if (outcome.kind != Kind::Accepted) qmos::SecureClear(outcome.newPassword);
   return outcome;
 }
 

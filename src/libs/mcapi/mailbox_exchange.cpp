@@ -5,7 +5,7 @@
 
 #include "frame.h"
 #include "qmos/clock.h"
-#include "tls/secret.h"
+#include "qmos/secure_clear.h"
 
 namespace vantiro::mcapi {
 
@@ -34,7 +34,7 @@ std::optional<std::string> ExchangeFrames(TlsConnection& connection, const std::
   const std::size_t frameSize = frame.size();
   const int written = connection.Write(frame.data(), frameSize, timeoutMs,
                                        [deadline, &stop] { return Clock::now() >= deadline || (stop && stop()); });
-  ClearSecret(frame);  // it carried the password
+  qmos::SecureClear(frame);  // it carried the password
   if (written <= 0 || static_cast<std::size_t>(written) != frameSize) return std::nullopt;
 
   const StopCheck answerStop = awaitAnswer ? StopCheck() : stop;

@@ -12,8 +12,8 @@
 
 #include "mailbox_exchange.h"
 #include "preferences_packet.h"
+#include "qmos/secure_clear.h"
 #include "qmos/time_scale.h"
-#include "tls/secret.h"
 #include "tls/tls_client_connect.h"
 
 namespace {
@@ -38,7 +38,7 @@ struct MessageCenterAPI::Impl {
   std::function<bool()> stop;
   std::shared_ptr<vantiro::TlsConnection> connection;
 
-  ~Impl() { vantiro::ClearSecret(password); }
+  ~Impl() { qmos::SecureClear(password); }
 
   bool Stopped() const { return stop && stop(); }
 
@@ -98,7 +98,7 @@ int MessageCenterAPI::getPreferences(HASHTABLE* table) {
     std::optional<std::string> request =
         vantiro::mcapi::BuildRequest(vantiro::mcapi::kGetCommand, impl_->profile, impl_->password, nullptr);
     if (!request) return -1;
-    const vantiro::SecretScope clearRequest(*request);
+    const qmos::ClearOnExit clearRequest(*request);
     const Packet answer = impl_->Exchange(*request, false);
     if (!answer) return -1;
     // A refusal leaves the caller's table as it was.
@@ -115,7 +115,7 @@ int MessageCenterAPI::putPreferences(HASHTABLE* table) {
     std::optional<std::string> request =
         vantiro::mcapi::BuildRequest(vantiro::mcapi::kPutCommand, impl_->profile, impl_->password, table);
     if (!request) return -1;
-    const vantiro::SecretScope clearRequest(*request);
+    const qmos::ClearOnExit clearRequest(*request);
     const Packet answer = impl_->Exchange(*request, true);
     if (!answer) return -1;
     return vantiro::mcapi::IsOk(answer.get()) ? 0 : 1;

@@ -8,10 +8,10 @@
 #include <cerrno>
 #include <charconv>
 
-#include <openssl/crypto.h>
 
 #include "qmhost/event_format.h"
 #include "qmhost/form_actions.h"
+#include "qmos/secure_clear.h"
 
 namespace qmhost {
 
@@ -26,20 +26,14 @@ std::string Printable(const std::string& text) { return EscapeText(text); }
 
 // Overwrites every byte the string's buffer holds, not only its current text, and
 // empties it: a password read at the terminal leaves no copy behind in it.
-void Wipe(std::string& text) {
-  const std::size_t size = text.size();
-  text.resize(text.capacity());
-  OPENSSL_cleanse(text.data(), text.size());
-  text.resize(size);
-  text.clear();
-}
+void Wipe(std::string& text) { qmos::SecureClear(text); }
 
 // The same for the part of the buffer beyond the text it still holds (what was
 // taken from its front leaves its bytes there).
 void WipeSpare(std::string& text) {
   const std::size_t size = text.size();
   text.resize(text.capacity());
-  OPENSSL_cleanse(text.data() + size, text.size() - size);
+  qmos::SecureClear(text.data() + size, text.size() - size);
   text.resize(size);
 }
 
@@ -172,7 +166,7 @@ FormTerminal::Read FormTerminal::ReadLine(std::string& line) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return Read::End;  // Ctrl-D on an empty line, or the terminal is gone
     pending_.append(chunk, static_cast<std::size_t>(n));
-    OPENSSL_cleanse(chunk, static_cast<std::size_t>(n));  // it may have held a password
+    qmos::SecureClear(chunk, static_cast<std::size_t>(n));  // it may have held a password
   }
 }
 

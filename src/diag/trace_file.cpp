@@ -106,7 +106,8 @@ void WriteTraceFileLine(const std::string& filePath, const qmos::LocalTime& time
     if (placement.warning) warning = FormatTraceWarning(time);
   }
   const std::size_t written = WriteAt(fd, LineBytes(warning, stamp, text), offset);
-  state.writePosition = NextTracePosition(offset + static_cast<std::int64_t>(written), state.maxSize);
+  const std::int64_t end = offset + static_cast<std::int64_t>(written);
+  state.writePosition = NextTracePosition(end, state.maxSize);
   ::close(fd);
 }
 

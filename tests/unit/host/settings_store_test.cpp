@@ -68,7 +68,8 @@ TEST_F(SettingsStoreTest, MissingFileIsCreatedAndEveryChangeIsPersisted) {
   EXPECT_FALSE(again.Get(kB, "x").has_value());
   // Only the file and its lock file are left: the temporary files were renamed into place.
   std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir_)) names.insert(entry.path().filename());
+  for (const auto& entry : std::filesystem::directory_iterator(dir_))
+    names.insert(entry.path().filename());
   EXPECT_EQ(names, (std::set<std::string>{"settings.json", "settings.json.lock"}));
 }
 

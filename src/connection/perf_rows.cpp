@@ -42,6 +42,7 @@ void LogAnswerTime(const SentPacketRecord& record) {
 
 void LogActivityTime(PACKET packet) {
   const PerfTime received = PerfNow();
+  // A "millitm" outside 0..999 is held to that range by the row.
   const PerfTime stamped{StampField(packet, "time_t"), StampField(packet, "millitm")};
   const std::string label = FieldOf(packet, "command") + " - " + FieldOf(packet, "activity");
   WritePerfLine(ActivityRow(FieldOf(packet, "id"), label, stamped, received));

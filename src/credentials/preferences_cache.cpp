@@ -1,13 +1,10 @@
 #include "credentials/preferences_cache.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "diag/trace_log.h"
+#include "qmos/file_replace.h"
 #include "qmos/paths.h"
 
 namespace vantiro {
@@ -15,17 +12,8 @@ namespace vantiro {
 namespace {
 
 constexpr std::size_t kLargestNumber = 9999;
-
-bool WriteAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
+// How long a write waits for another process writing the same cache.
+constexpr int kLockTimeoutMs = 2000;
 
 }  // namespace
 
@@ -56,25 +44,36 @@ std::string PreferencesCacheBytes(HASHTABLE* table, int* written) {
     ++kept;
   }
   if (written) *written = kept;
-  return CacheNumber(static_cast<std::size_t>(kept)) + entries;
+  // A count that does not fit its field leaves no file its readers could parse.
+  const std::string number = CacheNumber(static_cast<std::size_t>(kept));
+  if (number.empty()) return std::string();
+  return number + entries;
 }
 
 int WritePreferencesCache(const std::string& path, HASHTABLE* table) {
   Trace("PasswordValidation:connectToMC() trying to write preferences to file:%s", path.c_str());
   const std::string file = qmos::FromWindowsPath(path);
-  const std::string temporary = file + ".new";
-  ::unlink(file.c_str());
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-  Trace("PasswordValidation::connecttomc()...write Put_Preferences to cache rc=%i", fd);
-  if (fd < 0) return -1;
+  // The old cache stays until the new one replaces it whole: the new one is written
+  // to a fresh temporary file beside it, under the cache's lock.
+  std::string error;
+  qmos::FileLock lock;
+  qmos::FileReplacement replacement(file);
+  const bool created = lock.Acquire(qmos::LockPathOf(file), true, kLockTimeoutMs, error) &&
+                       replacement.Create(error);
+  Trace("PasswordValidation::connecttomc()...write Put_Preferences to cache rc=%i",
+        created ? replacement.Fd() : -1);
+  if (!created) return -1;
 
   int written = 0;
   const std::string bytes = PreferencesCacheBytes(table, &written);
   Trace("PasswordValidation::write preferences to file()%d", written);
-  const bool ok = WriteAll(fd, bytes);
-  const bool closed = ::close(fd) == 0;
-  if (!ok || !closed || ::rename(temporary.c_str(), file.c_str()) != 0) {
-    ::unlink(temporary.c_str());
+  if (bytes.empty()) {
+    Trace("PasswordValidation::write preferences to file(): %d entries are too many for the cache "
+          "file; the cache is left as it was",
+          written);
+  }
+  if (bytes.empty() || !replacement.Write(bytes, error) ||
+      !replacement.Commit(0600, error)) {
     Trace("PasswordValidation::connecttomc() impossible to cache on...");
     return -1;
   }

@@ -1,5 +1,6 @@
 #include "diag/perf_log.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -35,10 +36,15 @@ constexpr const char* kBanner[] = {
     "================================ ==================== =============== ============== ==========",
 };
 
-// Milliseconds from a to b. 64-bit, so that neither a far-off stamp nor a long wait
-// can wrap the figure.
+// A moment's milliseconds held to 0..999: a stamp from a notice may carry any
+// number there.
+std::int32_t HeldMillis(std::int32_t millis) { return std::clamp(millis, 0, 999); }
+
+// Milliseconds from a to b, all in 64 bits, so that neither a far-off stamp nor a
+// long wait can overflow or wrap the figure.
 std::int64_t MillisBetween(PerfTime a, PerfTime b) {
-  return (static_cast<std::int64_t>(b.seconds) - a.seconds) * 1000 + (b.millis - a.millis);
+  return (static_cast<std::int64_t>(b.seconds) - a.seconds) * 1000 +
+         (static_cast<std::int64_t>(HeldMillis(b.millis)) - HeldMillis(a.millis));
 }
 
 }  // namespace
@@ -62,8 +68,8 @@ PerfTime PerfNow() {
 std::string AnswerRow(const std::string& id, const std::string& command, PerfTime sent,
                       PerfTime received) {
   return FormatText("%s %-20s %11ld.%03d %10ld.%03d %10lld", id.c_str(), command.c_str(),
-                static_cast<long>(sent.seconds), sent.millis, static_cast<long>(received.seconds),
-                received.millis, static_cast<long long>(MillisBetween(sent, received)));
+                static_cast<long>(sent.seconds), HeldMillis(sent.millis),
+                static_cast<long>(received.seconds), HeldMillis(received.millis), static_cast<long long>(MillisBetween(sent, received)));
 }
 
 std::string ActivityRow(const std::string& id, const std::string& label, PerfTime stamped,
@@ -71,8 +77,8 @@ std::string ActivityRow(const std::string& id, const std::string& label, PerfTim
   const std::string difference =
       FormatText("*%lld", static_cast<long long>(std::llabs(MillisBetween(stamped, received))));
   return FormatText("%s %-20s *%10ld.%03d %ld.%03d %10s", id.c_str(), label.c_str(),
-                static_cast<long>(stamped.seconds), stamped.millis,
-                static_cast<long>(received.seconds), received.millis, difference.c_str());
+                static_cast<long>(stamped.seconds), HeldMillis(stamped.millis),
+                static_cast<long>(received.seconds), HeldMillis(received.millis), difference.c_str());
 }
 
 }  // namespace vantiro

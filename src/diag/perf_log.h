@@ -23,7 +23,8 @@ void WritePerfLine(std::string_view text);
 // The 16 banner lines, the column header and its rule.
 void WritePerfBanner();
 
-// A moment as the log shows it: whole seconds since 1970 and milliseconds.
+// A moment as the log shows it: whole seconds since 1970 and milliseconds (held to
+// 0..999 wherever a row shows or uses them).
 struct PerfTime {
   std::int32_t seconds = 0;
   std::int32_t millis = 0;

@@ -1,9 +1,9 @@
 #include "diag/trace_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -61,20 +61,25 @@ std::int32_t PositionOf(std::int64_t offset) {
 
 }  // namespace
 
+bool OpenedFileUsable(int fd, std::int64_t* size) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return false;
+  if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink > 1) return false;
+  if (size != nullptr) *size = static_cast<std::int64_t>(st.st_size);
+  return true;
+}
+
 void WriteTraceFileLine(const std::string& filePath, const qmos::LocalTime& time,
                         std::string_view text, TraceFileState& state) {
   const std::string stamp = FormatTraceStamp(time);
   int fd = OpenExisting(filePath);
   if (fd < 0) {
-    state.knownSize = -1;
     if (errno != ENOENT) return;
     fd = CreateNew(filePath);
     if (fd >= 0) {
       // A new file: the line is its first content.
-      const std::string bytes = LineBytes({}, stamp, text);
-      const std::size_t written = WriteAt(fd, bytes, 0);
+      const std::size_t written = WriteAt(fd, LineBytes({}, stamp, text), 0);
       state.writePosition = PositionOf(static_cast<std::int64_t>(written));
-      if (written == bytes.size()) state.knownSize = static_cast<std::int64_t>(written);
       ::close(fd);
       return;
     }
@@ -84,16 +89,11 @@ void WriteTraceFileLine(const std::string& filePath, const qmos::LocalTime& time
     if (fd < 0) return;
   }
 
-  // The size this process left the file at, or what the file says when that is not
-  // known (the first line, after a failed write or a file that was not there).
-  std::int64_t size = state.knownSize;
-  if (size < 0) {
-    const off_t end = ::lseek(fd, 0, SEEK_END);
-    if (end < 0) {  // no file: a FIFO, socket or terminal
-      ::close(fd);
-      return;
-    }
-    size = static_cast<std::int64_t>(end);
+  // The size the file has now: someone may have emptied it since the last line.
+  std::int64_t size = 0;
+  if (!OpenedFileUsable(fd, &size)) {
+    ::close(fd);
+    return;
   }
   const TracePlacement placement =
       PlaceTraceLine(size, static_cast<std::int64_t>(stamp.size() + text.size()), state.maxSize,
@@ -105,11 +105,9 @@ void WriteTraceFileLine(const std::string& filePath, const qmos::LocalTime& time
     offset = placement.offset;
     if (placement.warning) warning = FormatTraceWarning(time);
   }
-  const std::string bytes = LineBytes(warning, stamp, text);
-  const std::size_t written = WriteAt(fd, bytes, offset);
+  const std::size_t written = WriteAt(fd, LineBytes(warning, stamp, text), offset);
   const std::int64_t end = offset + static_cast<std::int64_t>(written);
   state.writePosition = NextTracePosition(end, state.maxSize);
-  state.knownSize = written == bytes.size() ? std::max(size, end) : -1;
   ::close(fd);
 }
 
@@ -119,9 +117,8 @@ void AppendFileLine(const std::string& filePath, std::string_view text) {
   const int fd =
       ::open(filePath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
   if (fd < 0) return;
-  // With O_APPEND the line goes to the end of the file whatever the offset says;
-  // the positional write is there to refuse what is no file (see WriteAt).
-  WriteAt(fd, LineBytes({}, {}, text), 0);
+  // With O_APPEND the line goes to the end of the file whatever the offset says.
+  if (OpenedFileUsable(fd)) WriteAt(fd, LineBytes({}, {}, text), 0);
   ::close(fd);
 }
 

@@ -15,11 +15,6 @@ namespace vantiro {
 struct TraceFileState {
   std::int32_t maxSize = 0;
   std::int32_t writePosition = 0;
-  // The file's size after the last line written to it, so that a line needs no look
-  // at the file beyond opening it: this process is the file's only writer. -1 when
-  // not known (at first, after a failed write, when the file could not be opened or
-  // was removed): the next line asks the file.
-  std::int64_t knownSize = -1;
 };
 
 // Appends (or, once the limit is reached, overwrites from the write position) the
@@ -29,9 +24,15 @@ struct TraceFileState {
 void WriteTraceFileLine(const std::string& filePath, const qmos::LocalTime& time,
                         std::string_view text, TraceFileState& state);
 
+// Whether an opened log file may be written: a regular file, owned by this process's
+// user, with no other name (a hard link) through which someone else could read it.
+// A file at a shared path that another user made is refused like one that does not
+// open. *size (when given) receives the file's size.
+bool OpenedFileUsable(int fd, std::int64_t* size = nullptr);
+
 // Appends text and a line feed to the file at filePath, creating it readable and
-// writable by its owner only. Like the trace file it is written only as a regular
-// file reached without a symbolic link; a file that cannot be opened loses the line.
+// writable by its owner only. Like the trace file it is written only as a usable
+// file reached without a symbolic link; any other file loses the line.
 void AppendFileLine(const std::string& filePath, std::string_view text);
 
 // Deletes the trace file; a missing file is no error.

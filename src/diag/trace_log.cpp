@@ -42,14 +42,12 @@ void RemoveIfPending(TraceLogState& log) {
   DeleteTraceFile(log.systemPath);
   log.removeTraceFiles = 0;
   log.file.writePosition = 0;
-  log.file.knownSize = -1;
 }
 
 // The caller holds traceLock.
 void OpenLocked(TraceLogState& log, std::string_view path) {
   log.logPath.assign(path);
   log.systemPath = qmos::FromWindowsPath(log.logPath);
-  log.file.knownSize = -1;
   RemoveIfPending(log);
   log.file.maxSize = BoundTraceMaxSize(log.file.maxSize);
   log.opened = true;
@@ -81,7 +79,6 @@ std::string ReadTraceSettings() {
     log.removeTraceFiles = settings.removeTraceFiles;
     log.file.maxSize = settings.maxSize;
     log.file.writePosition = settings.writePosition;
-    log.file.knownSize = -1;
   }
   SetTraceEnabled(settings.enabled);
   return path;

@@ -1,6 +1,5 @@
-// File helpers of the registry store: bounded whole-file reads, atomic replace
-// (temporary file in the same folder, fsync, rename), folder creation and
-// advisory locks with a bounded wait.
+// File helpers of the registry store: bounded whole-file reads and folder creation.
+// The atomic replace and the lock file are libqmos's (qmos/file_replace.h).
 #pragma once
 
 #include <sys/types.h>
@@ -8,6 +7,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "qmos/file_replace.h"
 
 namespace qmos::reg {
 
@@ -31,28 +32,8 @@ bool ReadFile(const std::string& path, std::size_t maxBytes, std::string& out, s
 // Creates the folder and its parents (like mkdir -p).
 bool MakeFolders(const std::string& folder, std::string& error);
 
-std::string FolderOf(const std::string& path);
-
-// Writes data to a temporary file beside path, flushes it to disk and renames it
-// over path, so that readers see either the old or the new content. mode applies
-// to the new file. On success, *keepFd (when given) receives an open descriptor
-// of the new file; otherwise nothing is left behind.
-bool ReplaceFile(const std::string& path, std::string_view data, mode_t mode, std::string& error,
-                 int* keepFd = nullptr);
-
-// An flock on a sibling lock file, released on destruction.
-class FileLock {
- public:
-  FileLock() = default;
-  ~FileLock();
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
-
-  // Waits at most timeoutMs for the lock; creates the lock file when missing.
-  bool Acquire(const std::string& lockPath, bool exclusive, int timeoutMs, std::string& error);
-
- private:
-  int fd_ = -1;
-};
+using qmos::FileLock;
+using qmos::FolderOf;
+using qmos::ReplaceFile;
 
 }  // namespace qmos::reg

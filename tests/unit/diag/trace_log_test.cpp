@@ -63,6 +63,17 @@ TEST_F(TraceLog, LinesAreAppendedBelowTheLimit) {
   EXPECT_EQ(vantiro::TraceWritePosition(), static_cast<std::int32_t>(content.size()));
 }
 
+// Someone empties the file while the log runs (a user clearing it, a log rotator):
+// the next lines follow what is there, with no hole of NUL bytes in front.
+TEST_F(TraceLog, AFileEmptiedFromOutsideGoesOnFromItsStart) {
+  StartLog(100000);
+  vantiro::WriteTrace("before");
+  ASSERT_EQ(::truncate(FilePath().c_str(), 0), 0);
+  vantiro::WriteTrace("after");
+  EXPECT_EQ(LineAt(Content(), 0), "after");
+  EXPECT_EQ(Content().size(), kStamp + 6);
+}
+
 TEST_F(TraceLog, SwitchGovernsTraceButNotTraceAlways) {
   StartLog(100000);
   vantiro::SetTraceEnabled(false);

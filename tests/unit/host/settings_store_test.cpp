@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
+#include <string>
 
 #include <nlohmann/json.hpp>
 
@@ -64,8 +66,11 @@ TEST_F(SettingsStoreTest, MissingFileIsCreatedAndEveryChangeIsPersisted) {
   EXPECT_EQ(again.Get(kA, "caption"), "Line\n\"quoted\" \xC3\xA9");
   EXPECT_EQ(again.Get(kA, "empty"), "");
   EXPECT_FALSE(again.Get(kB, "x").has_value());
-  // Only the file itself is left: the temporary files were renamed into place.
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 1);
+  // Only the file and its lock file are left: the temporary files were renamed into place.
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_))
+    names.insert(entry.path().filename());
+  EXPECT_EQ(names, (std::set<std::string>{"settings.json", "settings.json.lock"}));
 }
 
 TEST_F(SettingsStoreTest, UnusableFilesAreReportedAndLeftAsTheyAre) {

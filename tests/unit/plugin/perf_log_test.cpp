@@ -1,5 +1,6 @@
 // The performance log: its rows' figures, and the banner each initialisation appends
 // beside the trace file while the log is switched on (and nothing while it is off).
+#include <cstdint>
 #include <cstring>
 
 #include "connection/perf_rows.h"
@@ -29,6 +30,9 @@ TEST(PerfRows, FiguresAreTheMillisecondsBetweenTheTwoMoments) {
   // A stamp from a clock ahead of ours shows the distance all the same.
   EXPECT_EQ(vantiro::ActivityRow("m-2", "x - y", PerfTime{50, 900}, PerfTime{50, 400}),
             "m-2 x - y                *        50.900 50.400       *500");
+  // Milliseconds out of range in a notice are held to 0..999, the figure in 64 bits.
+  EXPECT_EQ(vantiro::ActivityRow("m-3", "x - y", PerfTime{50, INT32_MIN}, PerfTime{50, 400}),
+            "m-3 x - y                *        50.000 50.400       *400");
 }
 
 class PerfLogTest : public PluginTest {

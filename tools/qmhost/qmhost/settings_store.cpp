@@ -1,12 +1,10 @@
 #include "qmhost/settings_store.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
+
+#include "qmos/file_replace.h"
 
 namespace qmhost {
 
@@ -14,43 +12,14 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::string SystemError(const std::string& what, const std::string& path) {
-  return what + " " + path + ": " + std::strerror(errno);
-}
+// Bounds of the file: what a settings file may hold, and how long a write waits
+// for another host that is writing the same file.
+constexpr std::size_t kMaxFileBytes = 16u << 20;
+constexpr int kLockTimeoutMs = 5000;
+// The file holds passwords: readable and writable by its owner only.
+constexpr mode_t kFileMode = 0600;
 
 }  // namespace
-
-bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& error) {
-  const std::string temp = path + ".tmp." + std::to_string(::getpid());
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    error = SystemError("cannot create", temp);
-    return false;
-  }
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = SystemError("cannot write", temp);
-      ::close(fd);
-      ::unlink(temp.c_str());
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    error = SystemError("cannot write", temp);
-    ::unlink(temp.c_str());
-    return false;
-  }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    error = SystemError("cannot replace", path);
-    ::unlink(temp.c_str());
-    return false;
-  }
-  return true;
-}
 
 std::string SettingsStore::Serialize(const AllSettings& settings) {
   Json root = Json::object();
@@ -94,32 +63,18 @@ bool SettingsStore::Parse(const std::string& text, AllSettings& settings, std::s
 
 bool SettingsStore::Open(const std::string& path, std::string& error) {
   AllSettings loaded;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd >= 0) {
-    std::string text;
-    char buffer[65536];
-    for (;;) {
-      const ssize_t n = ::read(fd, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        error = SystemError("cannot read", path);
-        ::close(fd);
-        return false;
-      }
-      if (n == 0) break;
-      text.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
+  std::string text;
+  bool missing = false;
+  if (!qmos::ReadWholeFile(path, kMaxFileBytes, text, error, &missing)) return false;
+  if (missing) {
+    // Created under the lock; a host that created it first is read, not overwritten.
+    if (!UpdateLocked(path, loaded, [](AllSettings&) {}, error)) return false;
+  } else {
     std::string reason;
     if (!Parse(text, loaded, reason)) {
       error = "settings file " + path + " is not usable (" + reason + "); it is left as it is";
       return false;
     }
-  } else if (errno != ENOENT) {
-    error = SystemError("cannot open", path);
-    return false;
-  } else if (!WriteFileAtomically(path, Serialize(loaded), error)) {
-    return false;
   }
   std::lock_guard<std::mutex> lock(mutex_);
   settings_ = std::move(loaded);
@@ -146,7 +101,13 @@ bool SettingsStore::Put(const std::string& plugin, const std::string& key,
                         const std::string& value, std::string& error) {
   std::lock_guard<std::mutex> lock(mutex_);
   settings_[plugin][key] = value;
-  return SaveLocked(error);
+  if (path_.empty()) return true;
+  AllSettings merged;
+  if (!UpdateLocked(path_, merged, [&](AllSettings& s) { s[plugin][key] = value; }, error)) {
+    return false;
+  }
+  settings_ = std::move(merged);
+  return true;
 }
 
 bool SettingsStore::Delete(const std::string& plugin, const std::string& key, bool& existed,
@@ -155,8 +116,18 @@ bool SettingsStore::Delete(const std::string& plugin, const std::string& key, bo
   existed = false;
   const auto entry = settings_.find(plugin);
   if (entry != settings_.end()) existed = entry->second.erase(key) > 0;
-  if (!existed) return true;
-  return SaveLocked(error);
+  if (path_.empty()) return true;
+  AllSettings merged;
+  const bool saved = UpdateLocked(
+      path_, merged,
+      [&](AllSettings& s) {
+        const auto found = s.find(plugin);
+        if (found != s.end() && found->second.erase(key) > 0) existed = true;
+      },
+      error);
+  if (!saved) return false;
+  settings_ = std::move(merged);
+  return true;
 }
 
 SettingsStore::AllSettings SettingsStore::Snapshot() const {
@@ -164,9 +135,24 @@ SettingsStore::AllSettings SettingsStore::Snapshot() const {
   return settings_;
 }
 
-bool SettingsStore::SaveLocked(std::string& error) const {
-  if (path_.empty()) return true;
-  return WriteFileAtomically(path_, Serialize(settings_), error);
+bool SettingsStore::UpdateLocked(const std::string& path, AllSettings& merged,
+                                 const std::function<void(AllSettings&)>& change,
+                                 std::string& error) {
+  // Under the file's lock: what the file holds now (another host may have changed
+  // it since this one read it), with this change applied, replaces it.
+  return qmos::UpdateFile(
+      path, kMaxFileBytes, kFileMode, kLockTimeoutMs,
+      [&](std::string& text, std::string& reason) {
+        std::string why;
+        if (!Parse(text, merged, why)) {
+          reason = "settings file " + path + " is not usable (" + why + "); it is left as it is";
+          return false;
+        }
+        change(merged);
+        text = Serialize(merged);
+        return true;
+      },
+      error);
 }
 
 }  // namespace qmhost

@@ -1,9 +1,12 @@
 // Each plug-in's settings (key -> text), by the plug-in's class identifier. Kept in
 // memory, or persisted in a JSON file that is rewritten atomically after every
 // change:  { "{CLSID}": { "key": "value", ... }, ... }
-// Safe to use from any thread.
+// Safe to use from any thread. Several hosts may share one file: a change is made
+// under the file's lock to what the file holds at that moment, so that none of
+// them loses another's change; each host then holds the merged settings.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -24,8 +27,10 @@ class SettingsStore {
   bool Persistent() const;
 
   std::optional<std::string> Get(const std::string& plugin, const std::string& key) const;
-  // Put and Delete change the settings in memory and then persist them. False with
-  // the reason when the file could not be written (the change is kept in memory).
+  // Put and Delete change the settings in memory and then persist them: the change
+  // is applied to what the file holds under its lock, and the store then holds the
+  // result. False with the reason when the file could not be written (the change is
+  // kept in memory, the file is left as it was).
   bool Put(const std::string& plugin, const std::string& key, const std::string& value,
            std::string& error);
   // existed tells whether the key had a value.
@@ -41,15 +46,14 @@ class SettingsStore {
   static bool Parse(const std::string& text, AllSettings& settings, std::string& error);
 
  private:
-  bool SaveLocked(std::string& error) const;
+  // Applies change to the settings the file at path holds, under its lock, writes
+  // them back and leaves them in merged.
+  static bool UpdateLocked(const std::string& path, AllSettings& merged,
+                           const std::function<void(AllSettings&)>& change, std::string& error);
 
   mutable std::mutex mutex_;
   AllSettings settings_;
   std::string path_;  // empty: memory only
 };
-
-// Replaces path's content with text through a temporary file in the same folder and
-// a rename, so that a reader sees the old file or the new one, never a part.
-bool WriteFileAtomically(const std::string& path, const std::string& text, std::string& error);
 
 }  // namespace qmhost

@@ -373,7 +373,7 @@ const char* FormPromptHelpText() {
          "                     a combo box: asks for the item (its number or text);\n"
          "                     a check box: toggles it; a button: presses it\n"
          "  show               draw the form again\n"
-         "  cancel             close the form by its cancel button\n"
+         "  cancel             press the cancel button, as Esc does\n"
          "  ?  or  help        this list\n"
          "End of input (Ctrl-D) closes the form by its cancel button.\n";
 }

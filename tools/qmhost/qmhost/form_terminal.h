@@ -29,7 +29,7 @@ struct FormPromptEntry {
     AskItem,    // ask for the item of control (a combo box)
     Show,       // draw the form again
     Help,       // list the prompt language
-    Cancel,     // close the form by its cancel button
+    Cancel,     // press the cancel button, as Esc does
     Refused,    // message says why
   };
   Kind kind = Kind::Nothing;

@@ -4,7 +4,7 @@
 // over the path, and the folder is flushed so that the rename lasts. Readers see the
 // old file or the new one, never a part; a link planted at any name is replaced,
 // never written through. Writers of one file take turns through a lock file beside
-// it, and FileUpdate lets each read the file again under that lock, so that a change
+// it, and UpdateFile lets each read the file again under that lock, so that a change
 // made by another process in the meantime is kept.
 #pragma once
 

@@ -20,16 +20,12 @@ namespace {
 // Longer lines are refused: no form field needs them, and the buffer stays small.
 constexpr std::size_t kMaxTerminalLine = 64 * 1024;
 
-// text with every control character escaped, without quotes: names and prompts
-// that come from a dialog's code cannot steer the terminal.
-std::string Printable(const std::string& text) { return EscapeText(text); }
+// Names and prompts that come from a dialog's code are shown through EscapeText, so
+// that they cannot steer the terminal. A password read at the terminal is cleared
+// from every buffer it passed through (qmos::SecureClear).
 
-// Overwrites every byte the string's buffer holds, not only its current text, and
-// empties it: a password read at the terminal leaves no copy behind in it.
-void Wipe(std::string& text) { qmos::SecureClear(text); }
-
-// The same for the part of the buffer beyond the text it still holds (what was
-// taken from its front leaves its bytes there).
+// Clears the part of the buffer beyond the text it still holds (what was taken from
+// its front leaves its bytes there).
 void WipeSpare(std::string& text) {
   const std::size_t size = text.size();
   text.resize(text.capacity());
@@ -188,10 +184,10 @@ void FormTerminal::Draw() {
   std::size_t nameWidth = 0;
   for (const qmos::ControlState& control : state.controls)
     if (control.visible) nameWidth = std::max(nameWidth, control.name.size());
-  std::string out = "\n+--- " + QuoteText(state.caption) + " (" + Printable(state.className) + ")\n";
+  std::string out = "\n+--- " + QuoteText(state.caption) + " (" + EscapeText(state.className) + ")\n";
   for (const qmos::ControlState& control : state.controls) {
     if (!control.visible) continue;
-    std::string line = "| " + Printable(control.name);
+    std::string line = "| " + EscapeText(control.name);
     line.append(nameWidth - control.name.size() + 2, ' ');
     line += control.kind;
     line.append(control.kind.size() < 10 ? 10 - control.kind.size() : 1, ' ');
@@ -224,7 +220,7 @@ bool FormTerminal::AskText(const std::string& control, bool hidden) {
   std::string text;
   bool more = true;
   if (!hidden) {
-    more = Ask(Printable(control) + ": ", text);
+    more = Ask(EscapeText(control) + ": ", text);
   } else {
     const HiddenTyping quiet(fd_);
     if (!quiet.Active()) {
@@ -232,7 +228,7 @@ bool FormTerminal::AskText(const std::string& control, bool hidden) {
       return true;
     }
     // Written once the echo is off, so that nothing typed after the prompt shows.
-    more = Ask(Printable(control) + " (typing is not shown): ", text);
+    more = Ask(EscapeText(control) + " (typing is not shown): ", text);
     WipeSpare(pending_);  // the line's bytes stay in the buffer's spare room
   }
   if (more && text.empty()) {
@@ -243,10 +239,10 @@ bool FormTerminal::AskText(const std::string& control, bool hidden) {
     action.control = control;
     action.text = text;
     Apply(action);
-    if (hidden) Wipe(action.text);
+    if (hidden) qmos::SecureClear(action.text);
   }
   // Once typed, the edit box holds the password; the copies read here are cleared.
-  if (hidden) Wipe(text);
+  if (hidden) qmos::SecureClear(text);
   return more;
 }
 
@@ -258,7 +254,7 @@ bool FormTerminal::AskItem(const std::string& control) {
     list += "  " + std::to_string(i + 1) + " " + QuoteText(combo->Items()[i]);
   Write(list + "\n");
   std::string answer;
-  if (!Ask(Printable(control) + " item (number or text): ", answer)) return false;
+  if (!Ask(EscapeText(control) + " item (number or text): ", answer)) return false;
   if (answer.empty()) {
     Write("(left as it is)\n");
     return true;
@@ -286,7 +282,7 @@ void FormTerminal::CloseByCancel(const char* why) {
 
 void FormTerminal::Run() {
   Draw();
-  const std::string prompt = Printable(form_.ClassName()) + "> ";
+  const std::string prompt = EscapeText(form_.ClassName()) + "> ";
   while (form_.ModalResult() == qmos::mrNone) {
     std::string line;
     if (!Ask(prompt, line)) {
@@ -346,7 +342,7 @@ FormPromptEntry ParseFormPrompt(const qmos::Form& form, std::string_view line) {
   const qmos::Control* control = form.Find(action->control);
   if (action->kind == FormAction::Kind::Type && !action->text.empty() && control != nullptr &&
       IsPassword(*control)) {
-    return Refused(Printable(action->control) + " takes a password: enter its name alone and type the "
+    return Refused(EscapeText(action->control) + " takes a password: enter its name alone and type the "
                    "password where it does not show");
   }
   FormPromptEntry entry;

@@ -26,7 +26,6 @@ constexpr std::int64_t kHeartbeatSeconds = 15;
 constexpr std::int64_t kOutstandingCheckSeconds = 50;
 constexpr std::int64_t kPauseSeconds = 10;
 
-constexpr const char* kLookupQueue = "service_lookup_request";
 constexpr const char* kLoggedOutQueue = "mc_logged_out";
 
 // Monotonic time in whole seconds of the time scale: one such second lasts

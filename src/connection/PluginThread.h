@@ -29,6 +29,10 @@ struct IQMViewerBase;
 
 namespace vantiro {
 
+// The host queue that asks the host to look a service up (the multiplexor, the
+// mailbox server's interface).
+inline constexpr const char* kLookupQueue = "service_lookup_request";
+
 class ReadThread;
 class TlsConnection;
 class WriteThread;

@@ -48,7 +48,6 @@ constexpr std::int64_t kStepMs = 100;
 
 constexpr const char* kLoginFailedQueue = "mc_login_failed";
 constexpr const char* kLoggedInQueue = "mc_logged_in";
-constexpr const char* kLookupQueue = "service_lookup_request";
 constexpr const char* kValidationLookup = "service_name:XXX_MessageCenterAPI\n";
 
 bool Is(const char* value, const char* expected) {

@@ -15,7 +15,7 @@ namespace vantiro {
 
 namespace {
 
-constexpr int kWaitSliceMs = 20;
+constexpr int kReloginWaitSliceMs = 20;
 
 bool Stopping(const qmos::TThread& thread) { return thread.Terminated() || State().PluginTerminating; }
 
@@ -85,7 +85,7 @@ void reLogin::WaitForAbortedSupervisor() {
   const std::shared_ptr<PluginThread> aborted = aborted_.lock();
   if (!aborted) return;
   const std::int64_t bound = qmos::ScaledMs(kSupervisorEndWaitMs);
-  const std::int64_t slice = std::max<std::int64_t>(1, qmos::ScaledMs(kWaitSliceMs));
+  const std::int64_t slice = std::max<std::int64_t>(1, qmos::ScaledMs(kReloginWaitSliceMs));
   for (std::int64_t waited = 0; waited < bound && !Stopping(*this); waited += slice) {
     if (aborted->WaitFor(static_cast<std::uint32_t>(slice))) return;
   }

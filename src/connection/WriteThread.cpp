@@ -21,7 +21,7 @@ namespace {
 constexpr std::int64_t kWriteTimeoutMs = 10000;
 // The writer's wait has no limit of its own; it looks at its queue once per slice, in
 // case the wake-up meant for it was taken by the writer of an earlier connection.
-constexpr std::int64_t kWaitSliceMs = 1000;
+constexpr std::int64_t kWriterWaitSliceMs = 1000;
 
 }  // namespace
 
@@ -78,7 +78,7 @@ std::size_t WriteThread::QueuedCount() const {
 void WriteThread::TerminatedSet() { somethingToWrite_->Set(); }
 
 void WriteThread::WaitForSomethingToWrite() {
-  const auto slice = static_cast<std::uint32_t>(qmos::ScaledMs(kWaitSliceMs));
+  const auto slice = static_cast<std::uint32_t>(qmos::ScaledMs(kWriterWaitSliceMs));
   while (!Terminated()) {
     if (somethingToWrite_->WaitFor(slice) == qmos::WaitResult::Signalled) return;
     if (QueuedCount() > 0) return;

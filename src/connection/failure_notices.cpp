@@ -53,7 +53,7 @@ constexpr NoticeText kNotices[] = {
 
 constexpr int kNoticeCount = static_cast<int>(sizeof kNotices / sizeof kNotices[0]) - 1;
 
-bool Is(const char* value, const char* expected) {
+bool ResultIs(const char* value, const char* expected) {
   return value != nullptr && std::strcmp(value, expected) == 0;
 }
 
@@ -72,15 +72,15 @@ void ShowFailureNotice(FailureNotice notice) {
 }
 
 FailureNotice NoticeForAnswer(const std::string& command, const char* result) {
-  const bool ok = Is(result, "ok");
+  const bool ok = ResultIs(result, "ok");
   if (command == "call_intercept") {
     if (ok) return FailureNotice::None;
-    return Is(result, "unauthorized_number") ? FailureNotice::TransferNumberUnauthorized
+    return ResultIs(result, "unauthorized_number") ? FailureNotice::TransferNumberUnauthorized
                                              : FailureNotice::TransferFailed;
   }
   if (command == "place_call") {
-    if (Is(result, "unauthorized_number")) return FailureNotice::CalledNumberUnauthorized;
-    if (Is(result, "unauthorized_callback_number")) return FailureNotice::CallbackNumberUnauthorized;
+    if (ResultIs(result, "unauthorized_number")) return FailureNotice::CalledNumberUnauthorized;
+    if (ResultIs(result, "unauthorized_callback_number")) return FailureNotice::CallbackNumberUnauthorized;
     return FailureNotice::None;
   }
   struct FailsWith {

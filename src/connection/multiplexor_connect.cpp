@@ -27,7 +27,7 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-std::string TrimBlanks(std::string_view text) {
+std::string TrimSpacesAndTabs(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
   return std::string(text);
@@ -161,7 +161,7 @@ bool PluginThread::ResolveAddress(qmos::Ipv4Address& target, ConnectFailure& fai
   // address, which yields no usable address when it is not one, so the connect fails.
   const std::string address = MultiplexorAddress();
   if (!address.empty() && IsLetter(address.front())) {
-    const std::string name = TrimBlanks(address);
+    const std::string name = TrimSpacesAndTabs(address);
     tls::ClientConnectFailure lookup;
     if (!tls::ResolveServer(name, target, lookup)) {
       failure = ConnectFailure{ConnectFailure::Step::Lookup, lookup.code, lookup.text};

@@ -1,5 +1,7 @@
 #include "simcommon/command_line.h"
 
+#include <CLI/CLI.hpp>
+
 namespace simcommon {
 
 void AddServerOptions(CLI::App& app, const std::string& what, ServerOptions& options) {

@@ -36,7 +36,7 @@ class LoginDialogTest : public ::testing::Test {
     key.WriteString("site_code", site);
   }
   // A dialog as the prompt fills it: the stored address, then the chooser.
-  void Setup(const std::string& address) {
+  void ShowDialogWith(const std::string& address) {
     dialog_.EditServerName.SetText(address);
     dialog_.SetupServerName();
   }
@@ -48,7 +48,7 @@ class LoginDialogTest : public ::testing::Test {
 TEST_F(LoginDialogTest, BoxesKeepDigitsOnlyAndOkNeedsAddressProfileAndTheSamePasswordTwice) {
   EXPECT_EQ(vantiro::DigitsOnly("a1*2-3 4x"), "1234");
   EXPECT_EQ(vantiro::DigitsOnly("**"), "");
-  Setup("");
+  ShowDialogWith("");
   const struct {
     const char *control, *typed, *text;
     bool ok;
@@ -84,7 +84,7 @@ TEST_F(LoginDialogTest, ListModeSelectsThePresetServerAndAChoiceKeepsItsCodes) {
   Server("b", "Bravo", "10.1.1.1", 1, "", "1", "212");
   Server("c", "Broken", "10.2.2.2", -1, "", "", "");  // no paging_enabled: left out
   Server("d", std::string(300, 'N'), "10.3.3.3", 1, "123456789012345678", "12345", "678");
-  Setup("mux.example");
+  ShowDialogWith("mux.example");
 
   EXPECT_TRUE(dialog_.ComboBoxServerName.visible && !dialog_.EditServerName.visible);
   EXPECT_EQ(dialog_.ComboBoxServerName.Style(), qmos::ComboStyle::DropDownList);
@@ -111,7 +111,7 @@ TEST_F(LoginDialogTest, ListModeSelectsThePresetServerAndAChoiceKeepsItsCodes) {
 TEST_F(LoginDialogTest, ListModeWithoutAMatchKeepsThePresetAddressAndNoCodes) {
   Key(vantiro::kPluginDataKey).WriteDword("use_server_dropdown", 5);
   Server("a", "Alpha", "10.9.9.9", 1, "55555", "44", "020");
-  Setup("mux.other");
+  ShowDialogWith("mux.other");
   EXPECT_EQ(dialog_.ComboBoxServerName.ItemIndex(), -1);
   EXPECT_EQ(dialog_.EditServerName.Text(), "mux.other");
   EXPECT_TRUE(dialog_.countryCode.empty() && dialog_.siteCode.empty());

@@ -196,6 +196,10 @@ TEST_F(DispatchTest, ARestartWhileTheAbortedSupervisorEndsStartsItsSuccessor) {
 // messages to every subscriber would.
 class EchoingHost final : public testsupport::QuietHost {
  public:
+  // The plug-in's Terminate waits for its supervisor only within a (scaled) bound; as
+  // the client would, the host stays until every thread that may still call it ended.
+  ~EchoingHost() { EXPECT_TRUE(WaitUntil([] { return qmos::TThread::RunningCount() == 0; })); }
+
   HRESULT Publish(BSTR queue, BSTR data) override {
     std::lock_guard<std::mutex> guard(mutex_);
     all_.push_back({qmos::BstrToUtf8(queue), qmos::BstrToUtf8(data)});

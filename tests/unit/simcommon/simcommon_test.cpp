@@ -6,6 +6,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <CLI/CLI.hpp>
+
 #include "simcommon/command_line.h"
 #include "simcommon/frame_reader.h"
 

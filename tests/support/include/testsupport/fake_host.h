@@ -168,7 +168,7 @@ class FakeHost final : public quillmere::IQMViewerBase {
     return qmos::E_NOTIMPL;
   }
 
-  const Answers answers_;
+  const Answers answers_{};
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::string> subscriptions_;

@@ -7,10 +7,13 @@
 #include <optional>
 #include <string>
 
-#include <CLI/CLI.hpp>
-
 #include "simcommon/event_writer.h"
 #include "simcommon/tls_listener.h"
+
+// CLI11 is heavy to compile; only the files that build a command line include it.
+namespace CLI {
+class App;
+}  // namespace CLI
 
 namespace simcommon {
 

@@ -16,12 +16,7 @@ if(_san_flags)
   # A sanitizer build is there to run the tests: -O1 with line tables only keeps
   # every report's file and line and compiles in half the time of -O2 with full
   # debug information (the sanitizers' runtime checks cost more than -O2 gains).
-  if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
-    set(_san_debug -gline-tables-only)
-  else()
-    set(_san_debug -g1)
-  endif()
   foreach(lang C CXX)
-    set(CMAKE_${lang}_FLAGS_RELWITHDEBINFO "-O1 ${_san_debug} -DNDEBUG")
+    set(CMAKE_${lang}_FLAGS_RELWITHDEBINFO "-O1 ${VANTIRO_LINE_TABLES} -DNDEBUG")
   endforeach()
 endif()

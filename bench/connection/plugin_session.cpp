@@ -12,11 +12,11 @@
 
 #include "connection/sent_packets.h"
 #include "plugin/VantiroImpl.h"
-#include "plugin/process_state.h"
 #include "qmos/application.h"
 #include "qmos/bstr.h"
 #include "qmos/registry.h"
 #include "qmos/thread.h"
+#include "state/process_state.h"
 #include "testsupport/quiet_host.h"
 
 namespace bench {

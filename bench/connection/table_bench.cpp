@@ -12,7 +12,7 @@
 
 #include "connection/sent_packets.h"
 #include "packet.h"
-#include "plugin/process_state.h"
+#include "state/process_state.h"
 
 namespace {
 

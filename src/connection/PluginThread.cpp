@@ -4,14 +4,14 @@
 
 #include <utility>
 
-#include "tls/tls_connection.h"
 #include "connection/WriteThread.h"
 #include "diag/trace_log.h"
-#include "plugin/process_state.h"
 #include "qmos/bstr.h"
 #include "qmos/clock.h"
 #include "qmos/time_scale.h"
 #include "quillmere/qm_viewer.h"
+#include "state/process_state.h"
+#include "tls/tls_connection.h"
 
 namespace vantiro {
 

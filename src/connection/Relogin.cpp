@@ -2,14 +2,14 @@
 
 #include <string>
 
-#include "connection/PluginThread.h"
 #include "connection/login_prompt.h"
+#include "connection/PluginThread.h"
 #include "connection/validating_caption.h"
 #include "diag/trace_log.h"
-#include "plugin/process_state.h"
 #include "qmos/application.h"
 #include "qmos/sleep.h"
 #include "qmos/time_scale.h"
+#include "state/process_state.h"
 
 namespace vantiro {
 

@@ -5,12 +5,12 @@
 #include <utility>
 
 #include "connection/PluginThread.h"
-#include "tls/tls_connection.h"
 #include "diag/trace_log.h"
 #include "frame.h"
-#include "plugin/process_state.h"
 #include "qmos/secure_clear.h"
 #include "qmos/time_scale.h"
+#include "state/process_state.h"
+#include "tls/tls_connection.h"
 
 namespace vantiro {
 

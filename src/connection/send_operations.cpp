@@ -1,6 +1,5 @@
 // The supervisor's send operations: one packet per request, handed to the writer.
-#include <memory>
-
+#include "connection/packet_handle.h"
 #include "connection/PluginThread.h"
 #include "connection/WriteThread.h"
 #include "diag/trace_log.h"
@@ -8,14 +7,6 @@
 #include "qmos/secure_clear.h"
 
 namespace vantiro {
-
-namespace {
-
-struct PacketDeleter {
-  void operator()(PH_Packet* p) const { PH_destroy(p); }
-};
-
-}  // namespace
 
 std::string PluginThread::Profile() const {
   std::lock_guard<std::mutex> guard(mutex_);
@@ -44,7 +35,7 @@ bool PluginThread::QueueRequest(const char* command, std::initializer_list<Field
     profile = profile_;
     password = password_;
   }
-  std::unique_ptr<PH_Packet, PacketDeleter> packet(PH_create_empty());
+  PacketHandle packet(PH_create_empty());
   if (!packet) return false;
   PH_add(packet.get(), "profile", profile.c_str());
   PH_add(packet.get(), "password", password.c_str());

@@ -4,9 +4,9 @@
 #include <memory>
 
 #include "hashtable.h"
-#include "plugin/process_state.h"
 #include "qmos/clock.h"
 #include "qmos/critical_section.h"
+#include "state/process_state.h"
 
 namespace vantiro {
 

@@ -9,12 +9,12 @@
 
 #include "connection/PluginThread.h"
 #include "connection/ReadThread.h"
-#include "connection/WriteThread.h"
 #include "connection/sent_packets.h"
+#include "connection/WriteThread.h"
 #include "diag/trace_log.h"
-#include "plugin/process_state.h"
 #include "qmos/clock.h"
 #include "qmos/time_scale.h"
+#include "state/process_state.h"
 
 namespace vantiro {
 

@@ -9,11 +9,11 @@
 #include "connection/Relogin.h"
 #include "diag/trace_log.h"
 #include "plugin/VantiroImpl.h"
-#include "plugin/process_state.h"
 #include "qmos/bstr.h"
 #include "qmos/sleep.h"
 #include "qmos/time_scale.h"
 #include "quillmere/qm_viewer.h"
+#include "state/process_state.h"
 
 namespace vantiro {
 

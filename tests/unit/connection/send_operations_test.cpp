@@ -9,8 +9,8 @@
 #include "connection/PluginThread.h"
 #include "connection/ReadThread.h"
 #include "hashtable.h"
-#include "plugin/process_state.h"
 #include "qmos/clock.h"
+#include "state/process_state.h"
 #include "writer_fixture.h"
 
 namespace connection_test {

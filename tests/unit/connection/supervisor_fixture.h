@@ -13,12 +13,12 @@
 
 #include "connection/PluginThread.h"
 #include "diag/trace_log.h"
-#include "plugin/process_state.h"
 #include "qmos/clock.h"
 #include "qmos/event.h"
 #include "qmos/paths.h"
 #include "qmos/registry.h"
 #include "qmos/time_scale.h"
+#include "state/process_state.h"
 #include "testsupport/fake_host.h"
 #include "testsupport/files.h"
 #include "testsupport/temp_dir.h"

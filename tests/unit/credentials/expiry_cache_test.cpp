@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "credentials/expiry_date.h"
-#include "credentials/preferences_cache.h"
+#include "expiry/expiry_date.h"
+#include "expiry/preferences_cache.h"
 #include "testsupport/files.h"
 #include "testsupport/temp_dir.h"
 

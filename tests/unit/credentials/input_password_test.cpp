@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "credentials/InputPassword.h"
-#include "credentials/Validators.h"
+#include "dialogs/InputPassword.h"
+#include "dialogs/Validators.h"
 #include "qmos/registry.h"
 #include "testsupport/temp_dir.h"
 

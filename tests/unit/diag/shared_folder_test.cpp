@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "credentials/preferences_cache.h"
 #include "diag/perf_log.h"
 #include "diag/trace_log.h"
+#include "expiry/preferences_cache.h"
 #include "qmhost/settings_store.h"
 #include "qmos/registry.h"
 #include "testsupport/files.h"

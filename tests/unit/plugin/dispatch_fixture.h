@@ -7,11 +7,11 @@
 #include <string>
 
 #include "plugin/VantiroImpl.h"
-#include "plugin/process_state.h"
 #include "plugin_fixture.h"
 #include "qmos/application.h"
 #include "qmos/bstr.h"
 #include "qmos/com_ptr.h"
+#include "state/process_state.h"
 #include "testsupport/frame_peer.h"
 
 namespace plugin_test {

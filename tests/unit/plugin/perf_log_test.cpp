@@ -8,9 +8,9 @@
 #include "diag/perf_log.h"
 #include "packet.h"
 #include "plugin/VantiroImpl.h"
-#include "plugin/process_state.h"
 #include "plugin_fixture.h"
 #include "qmos/com_ptr.h"
+#include "state/process_state.h"
 
 namespace plugin_test {
 namespace {

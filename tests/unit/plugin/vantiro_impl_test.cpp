@@ -9,13 +9,13 @@
 #include <chrono>
 
 #include "connection/PluginThread.h"
-#include "plugin/VantiroImpl.h"
 #include "plugin/port_text.h"
-#include "plugin/process_state.h"
+#include "plugin/VantiroImpl.h"
 #include "plugin_fixture.h"
 #include "qmos/com_ptr.h"
 #include "qmos/error_info.h"
 #include "qmos/variant.h"
+#include "state/process_state.h"
 
 namespace plugin_test {
 namespace {

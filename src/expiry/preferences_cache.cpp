@@ -1,4 +1,4 @@
-#include "credentials/preferences_cache.h"
+#include "expiry/preferences_cache.h"
 
 #include <cstdio>
 #include <cstring>

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "credentials/InputPassword.h"
+#include "dialogs/InputPassword.h"
 #include "qmos/secure_clear.h"
 
 namespace quillmere {

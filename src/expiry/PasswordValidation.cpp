@@ -1,16 +1,15 @@
-#include "credentials/PasswordValidation.h"
+#include "expiry/PasswordValidation.h"
 
 #include <utility>
 
-#include "connection/PluginThread.h"
 #include "connection/login_prompt.h"
+#include "connection/PluginThread.h"
 #include "connection/validating_caption.h"
-#include "credentials/expiry_date.h"
-#include "credentials/preferences_cache.h"
-#include "credentials/table_ptr.h"
 #include "diag/trace_log.h"
+#include "expiry/expiry_date.h"
+#include "expiry/preferences_cache.h"
+#include "expiry/table_ptr.h"
 #include "mcapi.h"
-#include "plugin/process_state.h"
 #include "qmos/application.h"
 #include "qmos/bstr.h"
 #include "qmos/message_box.h"
@@ -18,6 +17,7 @@
 #include "qmos/sleep.h"
 #include "qmos/time_scale.h"
 #include "quillmere/qm_viewer.h"
+#include "state/process_state.h"
 
 namespace vantiro {
 

@@ -1,8 +1,8 @@
-#include "credentials/ChangePassword.h"
+#include "dialogs/ChangePassword.h"
 
 #include <algorithm>
 
-#include "credentials/Validators.h"
+#include "dialogs/Validators.h"
 
 namespace vantiro {
 

@@ -1,4 +1,4 @@
-#include "plugin/process_state.h"
+#include "state/process_state.h"
 
 #include <utility>
 

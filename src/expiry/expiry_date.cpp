@@ -1,4 +1,4 @@
-#include "credentials/expiry_date.h"
+#include "expiry/expiry_date.h"
 
 #include <cstdint>
 

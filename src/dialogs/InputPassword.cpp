@@ -1,4 +1,4 @@
-#include "credentials/InputPassword.h"
+#include "dialogs/InputPassword.h"
 
 #include <strings.h>
 
@@ -6,8 +6,8 @@
 #include <optional>
 #include <vector>
 
-#include "credentials/Validators.h"
 #include "diag/trace_log.h"
+#include "dialogs/Validators.h"
 #include "qmos/application.h"
 #include "qmos/message_box.h"
 #include "qmos/registry.h"

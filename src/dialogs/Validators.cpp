@@ -1,4 +1,4 @@
-#include "credentials/Validators.h"
+#include "dialogs/Validators.h"
 
 #include "qmos/edit.h"
 #include "qmos/label.h"

@@ -104,4 +104,8 @@ class TVantiroImpl final : public IVantiro,
   std::uint32_t lastValidationTime = 0;  // seconds since 1970
 };
 
+// Traces an error that one of the object's calls swallowed, when tracing is on;
+// never throws.
+void TraceSwallowedError(const char* where, const char* what);
+
 }  // namespace vantiro

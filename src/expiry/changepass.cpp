@@ -5,18 +5,18 @@
 #include <string>
 
 #include "connection/PluginThread.h"
-#include "credentials/ChangePassword.h"
-#include "credentials/PasswordValidation.h"
-#include "credentials/Validators.h"
-#include "credentials/table_ptr.h"
 #include "diag/trace_log.h"
+#include "dialogs/ChangePassword.h"
+#include "dialogs/Validators.h"
+#include "expiry/PasswordValidation.h"
+#include "expiry/table_ptr.h"
 #include "mcapi.h"
-#include "plugin/process_state.h"
 #include "qmos/application.h"
 #include "qmos/bstr.h"
 #include "qmos/message_box.h"
 #include "qmos/secure_clear.h"
 #include "quillmere/qm_viewer.h"
+#include "state/process_state.h"
 
 namespace vantiro {
 

@@ -78,6 +78,9 @@ class TVantiroImpl final : public IVantiro,
 
   void InitializeSteps(quillmere::IQMViewerBase* callback);
   void StopSupervisor();
+  void StartSupervisor();
+  void BuildDispatchTables();
+  // The client's queue messages (queue_dispatch.cpp).
   qmos::HRESULT DispatchQueue(const std::string& queue, const std::string& data);
   // "service_lookup_response": the mailbox server's address (password validation)
   // and the multiplexor's address.
@@ -86,8 +89,6 @@ class TVantiroImpl final : public IVantiro,
   // "mc_logged_out" with "reason:restart" / "reason:abort".
   void RestartRequested();
   void AbortRequested();
-  void StartSupervisor();
-  void BuildDispatchTables();
   // The connection menu's items (connection_menu.cpp).
   void ManualLogin();
   void ManualLogout();

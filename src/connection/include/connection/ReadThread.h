@@ -1,7 +1,7 @@
 // ReadThread: the receiving side of one connection to the multiplexor. It reads one
-// frame at a time and hands each packet to ProcessPacket, which tells answers to the
-// plug-in's requests (by id, through the sent-packet table) from the multiplexor's
-// own notices.
+// frame at a time (ReadThread.cpp) and hands each packet to ProcessPacket
+// (received_packets.cpp), which tells answers to the plug-in's requests (by id,
+// through the sent-packet table) from the multiplexor's own notices.
 //
 // Threads: Execute and ProcessPacket run on the reader's own thread; the failure
 // notices, the login prompt and ChangeCaption run on the main thread through

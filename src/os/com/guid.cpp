@@ -1,10 +1,9 @@
 // GUID text form and random GUIDs.
 #include "qmos/guid.h"
 
-#include <sys/random.h>
-
-#include <cerrno>
 #include <cstring>
+
+#include "core/random_bytes.h"
 
 namespace qmos {
 namespace {
@@ -99,15 +98,7 @@ HRESULT IIDFromString(LPCOLESTR text, IID* iid) {
 HRESULT CoCreateGuid(GUID* guid) {
   if (!guid) return E_INVALIDARG;
   std::uint8_t bytes[16];
-  std::size_t got = 0;
-  while (got < sizeof bytes) {
-    ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return E_FAIL;
-    }
-    got += static_cast<std::size_t>(n);
-  }
+  if (!detail::SystemRandomBytes(bytes, sizeof bytes)) return E_FAIL;
   bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);  // version 4
   bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
   guid->Data1 = std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 |

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "core/system_time.h"
+
 namespace qmos {
 
 LocalTime ToLocalTime(std::int64_t msSince1970) {
@@ -17,7 +19,7 @@ LocalTime ToLocalTime(std::int64_t msSince1970) {
   const std::time_t when = static_cast<std::time_t>(seconds);
   std::tm parts{};
   LocalTime result;
-  if (::localtime_r(&when, &parts) == nullptr) return result;
+  if (!detail::SystemLocalTime(when, &parts)) return result;
   result.year = parts.tm_year + 1900;
   result.month = parts.tm_mon + 1;
   result.day = parts.tm_mday;

@@ -1,30 +1,13 @@
 #include "qmos/event.h"
 
-#include <linux/futex.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <ctime>
+
+#include "sync/word_wait.h"
 
 namespace qmos {
 
 namespace {
-
 using Clock = std::chrono::steady_clock;
-
-// Sleeps while *word holds expected, at most timeout (nullptr: no limit). Returns
-// at once when the word already differs; may also return early for no reason, so
-// callers look again.
-void FutexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected, const timespec* timeout) {
-  ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAIT_PRIVATE, expected, timeout,
-            nullptr, 0);
-}
-
-void FutexWakeOne(std::atomic<std::uint32_t>& word) {
-  ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
-}
-
 }  // namespace
 
 std::shared_ptr<Event> Event::Create(bool initiallySignalled) {
@@ -38,7 +21,7 @@ std::shared_ptr<Event> Event::Create(bool initiallySignalled) {
 // no system call.
 void Event::Set() {
   signalled_.store(1);
-  if (waiters_.load() > 0) FutexWakeOne(signalled_);
+  if (waiters_.load() > 0) detail::WakeOneWaiter(signalled_);
 }
 
 void Event::Reset() { signalled_.store(0); }
@@ -59,15 +42,12 @@ WaitResult Event::WaitFor(std::uint32_t ms) {
       break;
     }
     if (ms == kInfinite) {
-      FutexWait(signalled_, 0, nullptr);
+      detail::WaitWhileEqual(signalled_, 0, nullptr);
       continue;
     }
     const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
     if (left.count() <= 0) break;
-    timespec timeout{};
-    timeout.tv_sec = static_cast<std::time_t>(left.count() / 1000000000);
-    timeout.tv_nsec = static_cast<long>(left.count() % 1000000000);
-    FutexWait(signalled_, 0, &timeout);
+    detail::WaitWhileEqual(signalled_, 0, &left);
   }
   waiters_.fetch_sub(1);
   // A Set that saw this waiter may have woken it just as its time ran out; the

@@ -1,13 +1,11 @@
 #include "qmos/thread.h"
 
-#include <pthread.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <exception>
 
 #include "qmos/application.h"
 #include "qmos/event.h"
+#include "thread/thread_start.h"
 
 namespace qmos {
 
@@ -21,8 +19,6 @@ std::atomic<int> runningThreads{0};
 constexpr auto kStartHandshake = std::chrono::seconds(10);
 
 }  // namespace
-
-ThreadId CurrentThreadId() { return static_cast<ThreadId>(::gettid()); }
 
 TThread::TThread() = default;
 
@@ -47,15 +43,7 @@ bool TThread::Start() {
   // The new thread takes over this reference: it keeps the object alive while it runs.
   auto* box = new std::shared_ptr<TThread>(std::move(self));
 
-  pthread_attr_t attr;
-  int rc = ::pthread_attr_init(&attr);
-  if (rc == 0) {
-    rc = ::pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    pthread_t handle;
-    if (rc == 0) rc = ::pthread_create(&handle, &attr, &TThread::Procedure, box);
-    ::pthread_attr_destroy(&attr);
-  }
-  if (rc != 0) {
+  if (!detail::StartDetachedThread(&TThread::Procedure, box)) {
     delete box;
     runningThreads.fetch_sub(1, std::memory_order_acq_rel);
     std::lock_guard<std::mutex> lock(mutex_);
@@ -68,7 +56,7 @@ bool TThread::Start() {
   return true;
 }
 
-void* TThread::Procedure(void* arg) {
+void TThread::Procedure(void* arg) {
   auto* box = static_cast<std::shared_ptr<TThread>*>(arg);
   std::shared_ptr<TThread> self = std::move(*box);
   delete box;
@@ -77,7 +65,6 @@ void* TThread::Procedure(void* arg) {
   // only this library's code runs on this thread.
   self.reset();
   runningThreads.fetch_sub(1, std::memory_order_acq_rel);
-  return nullptr;
 }
 
 void TThread::Run() {

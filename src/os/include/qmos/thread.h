@@ -106,7 +106,7 @@ class TThread : public std::enable_shared_from_this<TThread> {
   virtual void TerminatedSet() {}
 
  private:
-  static void* Procedure(void* arg);
+  static void Procedure(void* arg);
   void Run();
   void RecordFailure(std::string text);
 

@@ -1,12 +1,11 @@
 #include "packet_id.h"
 
-#include <pthread.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+
+#include "process_identity.h"
 
 namespace vantiro::packet {
 namespace {
@@ -22,10 +21,10 @@ struct IdSource {
     std::atomic<std::uint64_t> serial{0};
     // The process id, read once and again in a forked child (so that a child does
     // not repeat its parent's ids) rather than asked of the system for every id.
-    std::atomic<pid_t> pid{::getpid()};
+    std::atomic<std::uint64_t> pid{CurrentProcessId()};
 
     IdSource() {
-        ::pthread_atfork(nullptr, nullptr, [] { Source().pid.store(::getpid()); });
+        RefreshAfterFork([] { Source().pid.store(CurrentProcessId()); });
     }
 };
 

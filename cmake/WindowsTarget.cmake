@@ -1,0 +1,29 @@
+# What a Windows build (the mingw-w64 toolchains in cmake/toolchains) uses in place
+# of the build machine's packages: OpenSSL built from Debian's source package by
+# scripts/openssl-windows.sh (VANTIRO_OPENSSL_ROOT, which scripts/build.sh sets),
+# GoogleTest built here from Debian's source package, and the header-only packages of
+# the build machine.
+if(NOT VANTIRO_OPENSSL_ROOT)
+  message(FATAL_ERROR "A Windows build needs VANTIRO_OPENSSL_ROOT: OpenSSL for this target, as "
+                      "scripts/openssl-windows.sh builds it (scripts/build.sh windows-x64 does both)")
+endif()
+set(OPENSSL_ROOT_DIR ${VANTIRO_OPENSSL_ROOT})
+set(OPENSSL_USE_STATIC_LIBS TRUE)
+list(APPEND CMAKE_FIND_ROOT_PATH ${VANTIRO_OPENSSL_ROOT})
+find_package(OpenSSL 3 REQUIRED)
+# Static libcrypto calls Winsock, the certificate store and the system's random source.
+foreach(openssl_target OpenSSL::Crypto OpenSSL::SSL)
+  set_property(TARGET ${openssl_target} APPEND PROPERTY INTERFACE_LINK_LIBRARIES ws2_32 crypt32 bcrypt)
+endforeach()
+
+set(VANTIRO_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest's source (Debian's googletest package)")
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(${VANTIRO_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+foreach(gtest_target gtest gtest_main gmock gmock_main)
+  # Not the project's code: its warnings are not the project's errors.
+  target_compile_options(${gtest_target} PRIVATE -w)
+endforeach()
+# GoogleTest's own list names them GTest::gtest, GTest::gmock and so on already.
+
+find_package(nlohmann_json REQUIRED PATHS /usr/share/cmake NO_CMAKE_FIND_ROOT_PATH)
+find_package(CLI11 REQUIRED PATHS /usr/share/cmake NO_CMAKE_FIND_ROOT_PATH)

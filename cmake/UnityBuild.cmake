@@ -15,3 +15,15 @@ if(VANTIRO_UNITY)
     add_compile_options(-Wno-subobject-linkage)
   endif()
 endif()
+
+# vantiro_backend_sources_apart(source...): the win32 backend files among the given
+# ones are compiled on their own, never in a unity batch: they include <windows.h>,
+# whose macros (MessageBox, MB_OK, ...) would rename what the shared files of the
+# batch declare.
+function(vantiro_backend_sources_apart)
+  foreach(source IN LISTS ARGN)
+    if(source MATCHES "(^|/)win32/")
+      set_source_files_properties(${source} PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
+    endif()
+  endforeach()
+endfunction()

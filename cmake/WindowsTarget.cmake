@@ -16,6 +16,22 @@ foreach(openssl_target OpenSSL::Crypto OpenSSL::SSL)
   set_property(TARGET ${openssl_target} APPEND PROPERTY INTERFACE_LINK_LIBRARIES ws2_32 crypt32 bcrypt)
 endforeach()
 
+# The compiler's run-time DLLs beside the programs, where the toolchain links them
+# shared (32-bit).
+if(VANTIRO_MINGW_SHARED_RUNTIME)
+  foreach(runtime libgcc_s_dw2-1.dll libstdc++-6.dll libwinpthread-1.dll)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${runtime}
+                    OUTPUT_VARIABLE runtime_path OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT IS_ABSOLUTE "${runtime_path}" OR NOT EXISTS "${runtime_path}")
+      message(FATAL_ERROR "The compiler's run-time ${runtime} was not found")
+    endif()
+    file(COPY "${runtime_path}" DESTINATION "${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
+  endforeach()
+endif()
+
+# <windows.h> without its min and max macros and the rarely used parts.
+add_compile_definitions(NOMINMAX WIN32_LEAN_AND_MEAN)
+
 set(VANTIRO_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest's source (Debian's googletest package)")
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(${VANTIRO_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)

@@ -12,11 +12,21 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# The C and C++ run-times are linked in statically, so that the programs and the
-# module need no DLL of the compiler's beside them.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -Wl,-Bstatic -lwinpthread -Wl,-Bdynamic")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -Wl,-Bstatic -lwinpthread -Wl,-Bdynamic")
+if(VANTIRO_MINGW_SHARED_RUNTIME)
+  # The run-time DLLs (cmake/WindowsTarget.cmake copies them into bin/).
+  set(CMAKE_EXE_LINKER_FLAGS_INIT "-shared-libgcc")
+  set(CMAKE_SHARED_LINKER_FLAGS_INIT "-shared-libgcc")
+  set(CMAKE_MODULE_LINKER_FLAGS_INIT "-shared-libgcc")
+else()
+  # The C and C++ run-times are linked in statically, so that the programs and the
+  # DLLs need no DLL of the compiler's beside them. A DLL exports its own code only
+  # (a DLL without export marks exports every symbol; the run-times' must stay
+  # inside, or a program linking the DLL would find them twice).
+  set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+  set(VANTIRO_MINGW_DLL_FLAGS "-static -static-libgcc -static-libstdc++ -Wl,--exclude-libs,ALL")
+  set(CMAKE_SHARED_LINKER_FLAGS_INIT "${VANTIRO_MINGW_DLL_FLAGS}")
+  set(CMAKE_MODULE_LINKER_FLAGS_INIT "${VANTIRO_MINGW_DLL_FLAGS}")
+endif()
 
 find_program(VANTIRO_WINE wine REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${VANTIRO_WINE})

@@ -1,8 +1,5 @@
 #include "qmos/application.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -11,6 +8,8 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+
+#include "app/main_queue_wake.h"
 
 namespace qmos {
 
@@ -44,12 +43,18 @@ Application& Application::Instance() {
 
 Application::Application()
     : mainThread_(std::this_thread::get_id()),
-      wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      wakeFd_(detail::MakeQueueWake()),
       caption_("Quillmere Client") {}
 
 void Application::SetMainThread() {
-  std::lock_guard<std::mutex> lock(mainMutex_);
-  mainThread_ = std::this_thread::get_id();
+  {
+    std::lock_guard<std::mutex> lock(mainMutex_);
+    mainThread_ = std::this_thread::get_id();
+  }
+  detail::MoveQueueWakeToThisThread();
+  // What was queued before wakes the new main thread.
+  std::lock_guard<std::mutex> lock(queueMutex_);
+  if (!queue_.empty()) SignalWake();
 }
 
 bool Application::IsMainThread() const {
@@ -60,19 +65,6 @@ bool Application::IsMainThread() const {
 std::thread::id Application::MainThreadId() const {
   std::lock_guard<std::mutex> lock(mainMutex_);
   return mainThread_;
-}
-
-void Application::SignalWake() {
-  if (wakeFd_ < 0) return;
-  const std::uint64_t one = 1;
-  // Cannot fail short of counter overflow, which a drained counter never reaches.
-  [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
-}
-
-void Application::DrainWake() {
-  if (wakeFd_ < 0) return;
-  std::uint64_t count = 0;
-  [[maybe_unused]] const ssize_t got = ::read(wakeFd_, &count, sizeof count);
 }
 
 bool Application::Post(std::function<void()> fn) {

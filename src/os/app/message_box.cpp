@@ -33,13 +33,13 @@ int MessageBoxButtons(unsigned flags, int buttons[3]) {
 }
 
 int MessageBoxFirstButton(unsigned flags) {
-  int buttons[3];
+  int buttons[3] = {};
   MessageBoxButtons(flags, buttons);
   return buttons[0];
 }
 
 int MessageBoxDefaultButton(unsigned flags) {
-  int buttons[3];
+  int buttons[3] = {};
   const int count = MessageBoxButtons(flags, buttons);
   const int index = static_cast<int>((flags & MB_DEFMASK) >> 8);
   return index < count ? buttons[index] : buttons[0];

@@ -1,13 +1,12 @@
 #include "qmos/secure_clear.h"
 
-#include <cstring>
+#include "core/memory_clear.h"
 
 namespace qmos {
 
 void SecureClear(void* data, std::size_t size) {
   if (data == nullptr || size == 0) return;
-  // explicit_bzero is never optimised away, even when the memory is freed next.
-  ::explicit_bzero(data, size);
+  detail::ClearMemory(data, size);
 }
 
 void SecureClear(std::string& text) {

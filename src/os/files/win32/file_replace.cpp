@@ -1,10 +1,11 @@
 // Whole-file replacement on Windows. The temporary file beside the path is made
 // with CREATE_NEW (a fresh name: never an existing file, never through a link) and
-// a DACL that grants this user and SYSTEM only; it is flushed and moved over the
-// path by MoveFileExW, which replaces a link found at the path instead of writing
-// through it. Paths are UTF-8 and go to the W functions as UTF-16; the descriptors
-// handed out are the C run-time's, over the Windows handle, so that a caller reads,
-// stats and closes them as it would on any other system.
+// a DACL that grants this user and SYSTEM only; it is flushed and renamed over the
+// path through its own handle (or, where the system cannot, by MoveFileExW), which
+// replaces a link found at the path instead of writing through it. Paths are UTF-8
+// and go to the W functions as UTF-16; the descriptors handed out are the C
+// run-time's, over the Windows handle, so that a caller reads, stats and closes
+// them as it would on any other system.
 #include "qmos/file_replace.h"
 
 #include <aclapi.h>
@@ -199,7 +200,8 @@ bool RenameOver(HANDLE handle, const std::string& path) {
     return false;
   }
   const std::size_t bytes = name.size() * sizeof(wchar_t);
-  std::vector<std::uint64_t> storage((sizeof(FILE_RENAME_INFO) + bytes + 7) / 8);
+  constexpr std::size_t kUnit = sizeof(std::uint64_t);  // keeps the structure aligned
+  std::vector<std::uint64_t> storage((sizeof(FILE_RENAME_INFO) + bytes + kUnit - 1) / kUnit);
   auto* info = reinterpret_cast<FILE_RENAME_INFO*>(storage.data());
   info->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
   info->RootDirectory = nullptr;  // a bare name: the same folder
@@ -208,7 +210,7 @@ bool RenameOver(HANDLE handle, const std::string& path) {
   // FileRenameInfoEx, which these headers declare only for a later target version.
   constexpr auto kRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
   return ::SetFileInformationByHandle(handle, kRenameInfoEx, info,
-                                      static_cast<DWORD>(storage.size() * 8)) != 0;
+                                      static_cast<DWORD>(storage.size() * kUnit)) != 0;
 }
 
 // MoveFileExW without a copy (the file stays on its volume, so the move is one
@@ -226,7 +228,6 @@ bool MoveOver(const std::wstring& from, const std::wstring& to) {
     }
     std::this_thread::sleep_for(pause);
     if (pause < std::chrono::milliseconds(50)) pause *= 2;
-    ::SetLastError(code);
   }
   return true;
 }
@@ -302,8 +303,9 @@ bool FileReplacement::Write(std::string_view data, std::string& error) {
   while (!data.empty()) {
     const DWORD chunk = data.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(data.size());
     DWORD written = 0;
-    if (!::WriteFile(handle, data.data(), chunk, &written, nullptr) || written == 0) {
-      error = Describe("cannot write", temp_, written == 0 ? ERROR_WRITE_FAULT : ::GetLastError());
+    const BOOL wrote = ::WriteFile(handle, data.data(), chunk, &written, nullptr);
+    if (!wrote || written == 0) {
+      error = Describe("cannot write", temp_, wrote ? ERROR_WRITE_FAULT : ::GetLastError());
       return false;
     }
     data.remove_prefix(written);

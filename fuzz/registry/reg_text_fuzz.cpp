@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "reg_text.h"
-#include "reg_tree.h"
+#include "registry/reg_text.h"
+#include "registry/posix/reg_tree.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace qmos::reg;

@@ -1,4 +1,4 @@
-#include "reg_path.h"
+#include "registry/reg_path.h"
 
 namespace qmos::reg {
 
@@ -60,6 +60,13 @@ std::string JoinKeyPath(const KeyPath& path) {
     joined += part;
   }
   return joined;
+}
+
+std::string NormalisedPath(std::string_view path) {
+  KeyPath parts;
+  std::string error;
+  if (!SplitKeyPath(path, parts, error)) return std::string(path);
+  return JoinKeyPath(parts);
 }
 
 std::optional<ResolvedKey> ResolveKey(RegRoot root, std::string_view path, std::string* error) {

@@ -35,6 +35,10 @@ bool NamesEqual(std::string_view a, std::string_view b);
 // LF), or the path is too deep.
 bool SplitKeyPath(std::string_view path, KeyPath& out, std::string& error);
 std::string JoinKeyPath(const KeyPath& path);
+// The path as keys name it: split and joined again, so that doubled, leading and
+// trailing backslashes go (\A\\B\ gives A\B). A path that cannot be split is
+// returned as it is; opening it fails anyway.
+std::string NormalisedPath(std::string_view path);
 
 // Maps HKEY_CLASSES_ROOT onto HKEY_LOCAL_MACHINE\SOFTWARE\Classes and checks the
 // depth again after the mapping.

@@ -3,7 +3,7 @@
 //    without one, 8-bit REGEDIT4 text taken as UTF-8) into UTF-8 text;
 //  - parsing that text into an ordered list of key operations, each with the
 //    value operations that follow its [KEY] line;
-//  - writing values and key trees back as version 5 text.
+//  - writing values and keys back as version 5 text.
 #pragma once
 
 #include <cstddef>
@@ -13,11 +13,9 @@
 #include <vector>
 
 #include "qmos/registry.h"
-#include "reg_path.h"
+#include "registry/reg_path.h"
 
 namespace qmos::reg {
-
-class RegNode;
 
 // Files above this size are refused rather than loaded.
 inline constexpr std::size_t kMaxRegFileBytes = std::size_t{64} << 20;
@@ -61,12 +59,23 @@ bool ParseRegBytes(std::string_view bytes, std::vector<RegKeyOp>& ops, RegTextEr
 // (long hex lists continued over lines ending in a backslash, as regedit writes).
 std::string FormatValueLine(std::string_view name, const RegValue& value);
 
-// "Windows Registry Editor Version 5.00" and a blank line, then every key of the
-// subtree at node (including node itself when it has values or withSelf is set),
-// each as [fullName] with its values and a blank line after. Keys are written in
-// creation order, parents before children. Line ends are LF.
+// "Windows Registry Editor Version 5.00" and a blank line: what every file we
+// write starts with. Line ends are LF.
 std::string FormatRegHeader();
-void FormatKeyTree(const RegNode& node, const std::string& fullName, bool withSelf,
-                   std::string& out);
+
+// One key as regedit writes it: [fullName], a line per value (the (name, RegValue)
+// pairs in the order given) and a blank line after. Whoever walks a tree of keys
+// calls this once per key, parents before children.
+template <class NamedValues>
+void AppendKeyBlock(std::string_view fullName, const NamedValues& values, std::string& out) {
+  out += '[';
+  out += fullName;
+  out += "]\n";
+  for (const auto& [name, value] : values) {
+    out += FormatValueLine(name, value);
+    out += '\n';
+  }
+  out += '\n';
+}
 
 }  // namespace qmos::reg

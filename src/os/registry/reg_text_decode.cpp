@@ -1,6 +1,6 @@
 #include <cstdint>
 
-#include "reg_text.h"
+#include "registry/reg_text.h"
 
 namespace qmos::reg {
 

@@ -3,7 +3,7 @@
 // Every fault is reported with the line it was found on.
 #include <cstdint>
 
-#include "reg_text.h"
+#include "registry/reg_text.h"
 
 namespace qmos::reg {
 

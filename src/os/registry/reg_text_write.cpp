@@ -1,10 +1,8 @@
 // Writer of .reg text: the same layout regedit exports, in UTF-8 with LF line
 // ends, so that files we write read back unchanged here and in regedit.
 #include <cstdio>
-#include <vector>
 
-#include "reg_text.h"
-#include "reg_tree.h"
+#include "registry/reg_text.h"
 
 namespace qmos::reg {
 
@@ -73,35 +71,5 @@ std::string FormatValueLine(std::string_view name, const RegValue& value) {
 }
 
 std::string FormatRegHeader() { return std::string(kHeaderV5) + "\n\n"; }
-
-void FormatKeyTree(const RegNode& node, const std::string& fullName, bool withSelf,
-                   std::string& out) {
-  // Depth-first, parents before children, without recursion.
-  struct Pending {
-    const RegNode* node;
-    std::string name;
-    bool write;
-  };
-  std::vector<Pending> stack;
-  stack.push_back({&node, fullName, withSelf || !node.Values().empty()});
-  while (!stack.empty()) {
-    Pending item = std::move(stack.back());
-    stack.pop_back();
-    if (item.write) {
-      out += '[';
-      out += item.name;
-      out += "]\n";
-      for (const auto& [name, value] : item.node->Values()) {
-        out += FormatValueLine(name, value);
-        out += '\n';
-      }
-      out += '\n';
-    }
-    const auto& children = item.node->Children();
-    for (auto it = children.rbegin(); it != children.rend(); ++it) {
-      stack.push_back({it->get(), item.name + "\\" + (*it)->Name(), true});
-    }
-  }
-}
 
 }  // namespace qmos::reg

@@ -5,8 +5,8 @@
 
 #include <sstream>
 
-#include "reg_text.h"
-#include "reg_tree.h"
+#include "registry/reg_text.h"
+#include "registry/posix/reg_tree.h"
 #include "test_support.h"
 
 namespace qmos::reg {

@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "reg_text.h"
+#include "registry/reg_text.h"
 #include "test_support.h"
 
 namespace qmos::reg {

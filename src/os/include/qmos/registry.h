@@ -1,7 +1,8 @@
 // The registry: hives of keys holding named string and DWORD values, kept in one
 // text file in the Windows registry export format so that administrators can
 // deploy settings as .reg files. Every process that uses the same file sees the
-// others' writes; writes replace the file atomically under a file lock.
+// others' writes; writes replace the file atomically under a file lock. On Windows
+// the keys are those of the system's own registry, and there is no registry file.
 //
 // Key paths are written with backslashes ("SOFTWARE\\Quillmere\\Viewer") and are
 // matched without regard to case, as on Windows; value names likewise. The empty

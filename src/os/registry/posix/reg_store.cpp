@@ -1,4 +1,4 @@
-#include "reg_store.h"
+#include "registry/posix/reg_store.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "reg_text.h"
+#include "registry/reg_text.h"
 
 namespace qmos::reg {
 

@@ -1,4 +1,4 @@
-#include "reg_file.h"
+#include "registry/posix/reg_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

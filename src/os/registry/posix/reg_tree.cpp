@@ -1,6 +1,6 @@
-#include "reg_tree.h"
+#include "registry/posix/reg_tree.h"
 
-#include "reg_text.h"
+#include "registry/reg_text.h"
 
 namespace qmos::reg {
 
@@ -162,6 +162,27 @@ bool RegTree::Apply(const std::vector<RegKeyOp>& ops, std::string& error) {
     }
   }
   return true;
+}
+
+void FormatKeyTree(const RegNode& node, const std::string& fullName, bool withSelf,
+                   std::string& out) {
+  // Depth-first, parents before children, without recursion.
+  struct Pending {
+    const RegNode* node;
+    std::string name;
+    bool write;
+  };
+  std::vector<Pending> stack;
+  stack.push_back({&node, fullName, withSelf || !node.Values().empty()});
+  while (!stack.empty()) {
+    Pending item = std::move(stack.back());
+    stack.pop_back();
+    if (item.write) AppendKeyBlock(item.name, item.node->Values(), out);
+    const auto& children = item.node->Children();
+    for (auto it = children.rbegin(); it != children.rend(); ++it) {
+      stack.push_back({it->get(), item.name + "\\" + (*it)->Name(), true});
+    }
+  }
 }
 
 }  // namespace qmos::reg

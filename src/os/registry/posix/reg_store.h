@@ -9,8 +9,8 @@
 #include <mutex>
 #include <string>
 
-#include "reg_file.h"
-#include "reg_tree.h"
+#include "registry/posix/reg_file.h"
+#include "registry/posix/reg_tree.h"
 
 namespace qmos::reg {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "qmos/registry.h"
-#include "reg_path.h"
+#include "registry/reg_path.h"
 
 namespace qmos::reg {
 
@@ -84,5 +84,11 @@ class RegTree {
   RegNode currentUser_{"HKEY_CURRENT_USER"};
   std::size_t items_ = 0;
 };
+
+// Every key of the subtree at node as .reg text (see AppendKeyBlock), node itself
+// included when it has values or withSelf is set. Keys are written in creation
+// order, parents before children.
+void FormatKeyTree(const RegNode& node, const std::string& fullName, bool withSelf,
+                   std::string& out);
 
 }  // namespace qmos::reg

@@ -1,5 +1,6 @@
 // Paths given in Windows form (texts from the registry and from settings) turned
-// into paths of this system, and back.
+// into paths of this system, and back. On Windows they are paths of the system
+// already and pass through unchanged. Elsewhere:
 //
 //   C:\Logs\x.out        -> /Logs/x.out      (backslashes become slashes, the drive goes)
 //   C:                   -> /                (the root of the drive)
@@ -23,7 +24,8 @@ std::string FromWindowsPath(std::string_view path);
 std::string ToWindowsPath(std::string_view path);
 
 // folder and name joined by one separator, as a path of this system. folder may be
-// in either form; an empty folder gives name alone.
+// in either form; an empty folder gives name alone. (Windows: one backslash, none
+// after a bare drive "C:".)
 std::string JoinPath(std::string_view folder, std::string_view name);
 
 }  // namespace qmos

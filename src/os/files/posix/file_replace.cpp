@@ -108,8 +108,6 @@ bool ReplaceFile(const std::string& path, std::string_view data, mode_t mode, st
          replacement.Commit(mode, error, keepFd);
 }
 
-std::string LockPathOf(const std::string& path) { return path + ".lock"; }
-
 FileLock::~FileLock() {
   if (fd_ >= 0) ::close(fd_);  // closing releases the flock
 }
@@ -188,18 +186,6 @@ bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string& o
   }
   ::close(fd);
   return true;
-}
-
-bool UpdateFile(const std::string& path, std::size_t maxBytes, mode_t mode, int lockTimeoutMs,
-                const std::function<bool(std::string& text, std::string& error)>& change,
-                std::string& error) {
-  FileLock lock;
-  if (!lock.Acquire(LockPathOf(path), true, lockTimeoutMs, error)) return false;
-  std::string text;
-  bool missing = false;
-  if (!ReadWholeFile(path, maxBytes, text, error, &missing)) return false;
-  if (!change(text, error)) return false;
-  return ReplaceFile(path, text, mode, error);
 }
 
 }  // namespace qmos

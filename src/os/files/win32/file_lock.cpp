@@ -21,8 +21,6 @@ using detail::Kind;
 using detail::KindOf;
 using detail::Widen;
 
-std::string LockPathOf(const std::string& path) { return path + ".lock"; }
-
 FileLock::~FileLock() {
   if (fd_ < 0) return;
   // Windows releases the locks of a closed handle only in its own time: unlock first.
@@ -138,18 +136,6 @@ bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string& o
   }
   ::CloseHandle(handle);
   return true;
-}
-
-bool UpdateFile(const std::string& path, std::size_t maxBytes, mode_t mode, int lockTimeoutMs,
-                const std::function<bool(std::string& text, std::string& error)>& change,
-                std::string& error) {
-  FileLock lock;
-  if (!lock.Acquire(LockPathOf(path), true, lockTimeoutMs, error)) return false;
-  std::string text;
-  bool missing = false;
-  if (!ReadWholeFile(path, maxBytes, text, error, &missing)) return false;
-  if (!change(text, error)) return false;
-  return ReplaceFile(path, text, mode, error);
 }
 
 }  // namespace qmos

@@ -70,24 +70,10 @@ void IgnoreBrokenPipeSignal() {
   });
 }
 
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = other.Release();
-  }
-  return *this;
-}
-
 void Socket::Close() {
   if (fd_ < 0) return;
   ::close(fd_);  // on Linux the descriptor is gone even when close reports EINTR
   fd_ = -1;
-}
-
-int Socket::Release() {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd;
 }
 
 ConnectStatus Socket::Connect(const Ipv4Address& address, std::uint16_t port,

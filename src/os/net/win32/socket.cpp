@@ -135,24 +135,10 @@ WaitStatus WaitFor(int fd, bool write, std::uint32_t ms, std::string* error,
 // Windows has no SIGPIPE: a write to a closed connection is an error and nothing more.
 void IgnoreBrokenPipeSignal() {}
 
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    Close();
-    fd_ = other.Release();
-  }
-  return *this;
-}
-
 void Socket::Close() {
   if (fd_ < 0) return;
   ::closesocket(ToSocket(fd_));
   fd_ = -1;
-}
-
-int Socket::Release() {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd;
 }
 
 // errorNumber carries Winsock's code (WSAGetLastError, or SO_ERROR) for a failed

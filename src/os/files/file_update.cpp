@@ -1,8 +1,15 @@
-// What both platforms share of the file helpers: where a file's lock lives, and a
-// read-change-replace of a whole file under that lock.
+// What both platforms share of the file helpers: a whole replacement in one call,
+// where a file's lock lives, and a read-change-replace of a whole file under that lock.
 #include "qmos/file_replace.h"
 
 namespace qmos {
+
+bool ReplaceFile(const std::string& path, std::string_view data, mode_t mode, std::string& error,
+                 int* keepFd) {
+  FileReplacement replacement(path);
+  return replacement.Create(error) && replacement.Write(data, error) &&
+         replacement.Commit(mode, error, keepFd);
+}
 
 std::string LockPathOf(const std::string& path) { return path + ".lock"; }
 

@@ -101,13 +101,6 @@ bool FileReplacement::Commit(mode_t mode, std::string& error, int* keepFd) {
   return true;
 }
 
-bool ReplaceFile(const std::string& path, std::string_view data, mode_t mode, std::string& error,
-                 int* keepFd) {
-  FileReplacement replacement(path);
-  return replacement.Create(error) && replacement.Write(data, error) &&
-         replacement.Commit(mode, error, keepFd);
-}
-
 FileLock::~FileLock() {
   if (fd_ >= 0) ::close(fd_);  // closing releases the flock
 }

@@ -360,11 +360,4 @@ bool FileReplacement::Commit(mode_t mode, std::string& error, int* keepFd) {
   return true;
 }
 
-bool ReplaceFile(const std::string& path, std::string_view data, mode_t mode, std::string& error,
-                 int* keepFd) {
-  FileReplacement replacement(path);
-  return replacement.Create(error) && replacement.Write(data, error) &&
-         replacement.Commit(mode, error, keepFd);
-}
-
 }  // namespace qmos

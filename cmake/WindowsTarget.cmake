@@ -31,6 +31,11 @@ endif()
 
 # <windows.h> without its min and max macros and the rarely used parts.
 add_compile_definitions(NOMINMAX WIN32_LEAN_AND_MEAN)
+# COM interface methods and a server module's entry points are __stdcall on 32-bit
+# Windows (elsewhere the convention is the platform's only one).
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  add_compile_definitions("QMOS_COM_CALL=__attribute__((__stdcall__))")
+endif()
 
 set(VANTIRO_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest's source (Debian's googletest package)")
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

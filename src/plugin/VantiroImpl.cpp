@@ -66,6 +66,9 @@ void TraceSwallowedError(const char* where, const char* what) {
 
 TVantiroImpl::TVantiroImpl() {
   BuildDispatchTables();
+  const std::string module = ModuleFilePath();
+  DualDispatch<quillmere::IQMViewerPlugin>::LoadTypeInfo(quillmere::IID_IQMViewerPlugin, module);
+  DualDispatch<quillmere::IQMViewerMenu>::LoadTypeInfo(quillmere::IID_IQMViewerMenu, module);
   ObjectCreated();
 }
 

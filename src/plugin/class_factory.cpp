@@ -16,7 +16,7 @@ using qmos::HRESULT;
 // that keeps the factory keeps the module loaded with LockServer, as COM asks.
 class TVantiroFactory final : public qmos::IClassFactory {
  public:
-  HRESULT QueryInterface(qmos::REFIID riid, void** ppv) override {
+  HRESULT QMOS_COM_CALL QueryInterface(qmos::REFIID riid, void** ppv) override {
     if (ppv == nullptr) return qmos::E_POINTER;
     if (riid == qmos::IID_IUnknown || riid == qmos::IID_IClassFactory) {
       *ppv = static_cast<qmos::IClassFactory*>(this);
@@ -25,10 +25,10 @@ class TVantiroFactory final : public qmos::IClassFactory {
     *ppv = nullptr;
     return qmos::E_NOINTERFACE;
   }
-  qmos::ULONG AddRef() override { return 2; }
-  qmos::ULONG Release() override { return 1; }
+  qmos::ULONG QMOS_COM_CALL AddRef() override { return 2; }
+  qmos::ULONG QMOS_COM_CALL Release() override { return 1; }
 
-  HRESULT CreateInstance(qmos::IUnknown* outer, qmos::REFIID riid, void** ppv) override {
+  HRESULT QMOS_COM_CALL CreateInstance(qmos::IUnknown* outer, qmos::REFIID riid, void** ppv) override {
     if (ppv == nullptr) return qmos::E_POINTER;
     *ppv = nullptr;
     if (outer != nullptr) return qmos::CLASS_E_NOAGGREGATION;
@@ -45,7 +45,7 @@ class TVantiroFactory final : public qmos::IClassFactory {
     return hr;
   }
 
-  HRESULT LockServer(qmos::BOOL lock) override {
+  HRESULT QMOS_COM_CALL LockServer(qmos::BOOL lock) override {
     if (lock)
       LockModule();
     else

@@ -1,9 +1,8 @@
 #include "plugin/server_module.h"
 
-#include <dlfcn.h>
-
 #include <atomic>
 
+#include "qmos/paths.h"
 #include "qmos/thread.h"
 
 namespace vantiro {
@@ -35,10 +34,7 @@ qmos::HRESULT CanUnloadModule() {
 }
 
 std::string ModuleFilePath() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&ModuleFilePath), &info) == 0 || info.dli_fname == nullptr)
-    return "";
-  return info.dli_fname;
+  return qmos::ModuleFileOf(reinterpret_cast<const void*>(&ModuleFilePath));
 }
 
 }  // namespace vantiro

@@ -1,41 +1,14 @@
-// BSTR allocation with the Windows layout, and UTF-8/UTF-16 conversion.
+// UTF-8/UTF-16 conversion and the BSTR helpers built on the allocation functions.
 #include "qmos/bstr.h"
 
-#include <cstdlib>
-#include <cstring>
 #include <limits>
+
+#include "com/bstr_text.h"
 
 namespace qmos {
 namespace {
 
-using Prefix = std::uint32_t;
 constexpr char16_t kReplacement = 0xFFFD;
-
-Prefix* PrefixOf(BSTR bstr) {
-  return reinterpret_cast<Prefix*>(reinterpret_cast<char*>(bstr) - sizeof(Prefix));
-}
-
-// A string's block for length units, with its prefix and closing NUL; the units are
-// left for the caller to fill. Null when the byte count would not fit the prefix.
-OLECHAR* NewBlock(UINT length) {
-  constexpr UINT kMax = (std::numeric_limits<Prefix>::max() - sizeof(Prefix) - 2) / 2 - 1;
-  if (length > kMax) return nullptr;
-  const std::size_t bytes = std::size_t{length} * sizeof(OLECHAR);
-  void* block = std::malloc(sizeof(Prefix) + bytes + sizeof(OLECHAR));
-  if (!block) return nullptr;
-  const auto prefix = static_cast<Prefix>(bytes);
-  std::memcpy(block, &prefix, sizeof prefix);
-  auto* chars = reinterpret_cast<OLECHAR*>(static_cast<char*>(block) + sizeof(Prefix));
-  chars[length] = 0;
-  return chars;
-}
-
-// Shortens a string to its first units (no more than it was made with).
-void SetLength(BSTR bstr, std::size_t units) {
-  bstr[units] = 0;
-  const auto bytes = static_cast<Prefix>(units * sizeof(OLECHAR));
-  std::memcpy(PrefixOf(bstr), &bytes, sizeof bytes);
-}
 
 // The code point of the UTF-16 unit at in[i] (a valid pair taken whole, a lone
 // surrogate as U+FFFD) and how many units it took.
@@ -73,9 +46,11 @@ char* PutUtf8(char* out, char32_t c) {
   return out;
 }
 
-// Writes the UTF-16 form of in at out, which has room for in.size() units (no byte
-// gives more than one unit: a four-byte sequence gives two); returns the units
-// written. Texts are mostly ASCII, which is copied without further checks.
+}  // namespace
+
+namespace com_detail {
+
+// Texts are mostly ASCII, which is copied without further checks.
 std::size_t PutUtf16(std::string_view in, char16_t* out) {
   char16_t* const begin = out;
   std::size_t i = 0;
@@ -140,50 +115,11 @@ std::size_t PutUtf16(std::string_view in, char16_t* out) {
   return static_cast<std::size_t>(out - begin);
 }
 
-}  // namespace
-
-BSTR SysAllocStringLen(const OLECHAR* text, UINT length) {
-  OLECHAR* chars = NewBlock(length);
-  if (!chars) return nullptr;
-  if (text)
-    std::memcpy(chars, text, std::size_t{length} * sizeof(OLECHAR));
-  else
-    std::memset(chars, 0, std::size_t{length} * sizeof(OLECHAR));
-  return chars;
-}
-
-BSTR SysAllocString(const OLECHAR* text) {
-  if (!text) return nullptr;
-  UINT n = 0;
-  while (text[n] != 0) ++n;
-  return SysAllocStringLen(text, n);
-}
-
-void SysFreeString(BSTR bstr) {
-  if (bstr) std::free(PrefixOf(bstr));
-}
-
-BOOL SysReAllocString(BSTR* target, const OLECHAR* text) {
-  if (!target) return 0;
-  BSTR copy = SysAllocString(text);
-  if (text && !copy) return 0;
-  SysFreeString(*target);
-  *target = copy;
-  return 1;
-}
-
-UINT SysStringByteLen(BSTR bstr) {
-  if (!bstr) return 0;
-  Prefix bytes;
-  std::memcpy(&bytes, PrefixOf(bstr), sizeof bytes);
-  return bytes;
-}
-
-UINT SysStringLen(BSTR bstr) { return SysStringByteLen(bstr) / sizeof(OLECHAR); }
+}  // namespace com_detail
 
 std::u16string Utf8ToUtf16(std::string_view in) {
   std::u16string out(in.size(), u'\0');
-  out.resize(PutUtf16(in, out.data()));
+  out.resize(com_detail::PutUtf16(in, out.data()));
   return out;
 }
 
@@ -215,16 +151,6 @@ std::string Utf16ToUtf8(std::u16string_view in) {
 BSTR BstrFromUtf16(std::u16string_view utf16) {
   if (utf16.size() > std::numeric_limits<UINT>::max()) return nullptr;
   return SysAllocStringLen(utf16.data(), static_cast<UINT>(utf16.size()));
-}
-
-BSTR BstrFromUtf8(std::string_view utf8) {
-  // Converted straight into the string's block, sized for the longest result (one
-  // unit per byte); the prefix gives the length converted.
-  if (utf8.size() > std::numeric_limits<UINT>::max()) return nullptr;
-  BSTR bstr = NewBlock(static_cast<UINT>(utf8.size()));
-  if (!bstr) return nullptr;
-  SetLength(bstr, PutUtf16(utf8, bstr));
-  return bstr;
 }
 
 std::u16string_view BstrView(BSTR bstr) {

@@ -1,7 +1,5 @@
 // A server module loaded by path for registration tools.
-#include <dlfcn.h>
-
-#include "module_loader.h"
+#include "com/module_loader.h"
 #include "qmos/activation.h"
 
 namespace qmos {
@@ -15,9 +13,9 @@ std::unique_ptr<ComModule> ComModule::Load(const std::string& path, HRESULT& hr,
   return std::unique_ptr<ComModule>(new ComModule(file, handle));
 }
 
-ComModule::~ComModule() { ::dlclose(handle_); }
+ComModule::~ComModule() { com_detail::CloseModule(handle_); }
 
-void* ComModule::Symbol(const char* name) const { return ::dlsym(handle_, name); }
+void* ComModule::Symbol(const char* name) const { return com_detail::ModuleSymbol(handle_, name); }
 
 bool ComModule::HasEntryPoint(const char* name) const { return Symbol(name) != nullptr; }
 

@@ -1,20 +1,19 @@
-// The entry points of the in-process server module VantiroPlugin.so. The module is
-// built with hidden visibility; these four are its whole exported interface.
+// The entry points of the in-process server module (VantiroPlugin.so,
+// VantiroPlugin.dll): these four are its whole exported interface.
+#include "module_export.h"
 #include "plugin/class_factory.h"
 #include "plugin/registration.h"
 #include "plugin/server_module.h"
 
-#define VANTIRO_EXPORT extern "C" __attribute__((visibility("default")))
-
 using qmos::HRESULT;
 
-VANTIRO_EXPORT HRESULT DllGetClassObject(qmos::REFCLSID clsid, qmos::REFIID riid, void** ppv) {
+VANTIRO_EXPORT HRESULT QMOS_COM_CALL DllGetClassObject(qmos::REFCLSID clsid, qmos::REFIID riid, void** ppv) {
   return vantiro::GetVantiroClassObject(clsid, riid, ppv);
 }
 
-VANTIRO_EXPORT HRESULT DllCanUnloadNow() { return vantiro::CanUnloadModule(); }
+VANTIRO_EXPORT HRESULT QMOS_COM_CALL DllCanUnloadNow() { return vantiro::CanUnloadModule(); }
 
-VANTIRO_EXPORT HRESULT DllRegisterServer() {
+VANTIRO_EXPORT HRESULT QMOS_COM_CALL DllRegisterServer() {
   try {
     return vantiro::RegisterVantiroServer(vantiro::ModuleFilePath());
   } catch (...) {
@@ -22,7 +21,7 @@ VANTIRO_EXPORT HRESULT DllRegisterServer() {
   }
 }
 
-VANTIRO_EXPORT HRESULT DllUnregisterServer() {
+VANTIRO_EXPORT HRESULT QMOS_COM_CALL DllUnregisterServer() {
   try {
     return vantiro::UnregisterVantiroServer();
   } catch (...) {

@@ -8,7 +8,7 @@ namespace com_test {
 
 class CountedObject : public qmos::IDispatch {
  public:
-  qmos::HRESULT QueryInterface(qmos::REFIID riid, void** ppv) override {
+  qmos::HRESULT QMOS_COM_CALL QueryInterface(qmos::REFIID riid, void** ppv) override {
     if (riid == qmos::IID_IUnknown || riid == qmos::IID_IDispatch) {
       *ppv = static_cast<qmos::IDispatch*>(this);
       AddRef();
@@ -17,20 +17,20 @@ class CountedObject : public qmos::IDispatch {
     *ppv = nullptr;
     return qmos::E_NOINTERFACE;
   }
-  qmos::ULONG AddRef() override { return ++refs; }
-  qmos::ULONG Release() override { return --refs; }
-  qmos::HRESULT GetTypeInfoCount(qmos::UINT* n) override {
+  qmos::ULONG QMOS_COM_CALL AddRef() override { return ++refs; }
+  qmos::ULONG QMOS_COM_CALL Release() override { return --refs; }
+  qmos::HRESULT QMOS_COM_CALL GetTypeInfoCount(qmos::UINT* n) override {
     *n = 0;
     return qmos::S_OK;
   }
-  qmos::HRESULT GetTypeInfo(qmos::UINT, qmos::LCID, qmos::ITypeInfo**) override {
+  qmos::HRESULT QMOS_COM_CALL GetTypeInfo(qmos::UINT, qmos::LCID, qmos::ITypeInfo**) override {
     return qmos::E_NOTIMPL;
   }
-  qmos::HRESULT GetIDsOfNames(qmos::REFIID, qmos::LPOLESTR*, qmos::UINT, qmos::LCID,
+  qmos::HRESULT QMOS_COM_CALL GetIDsOfNames(qmos::REFIID, qmos::LPOLESTR*, qmos::UINT, qmos::LCID,
                               qmos::DISPID*) override {
     return qmos::E_NOTIMPL;
   }
-  qmos::HRESULT Invoke(qmos::DISPID, qmos::REFIID, qmos::LCID, qmos::WORD, qmos::DISPPARAMS*,
+  qmos::HRESULT QMOS_COM_CALL Invoke(qmos::DISPID, qmos::REFIID, qmos::LCID, qmos::WORD, qmos::DISPPARAMS*,
                        qmos::VARIANT*, qmos::EXCEPINFO*, qmos::UINT*) override {
     return qmos::E_NOTIMPL;
   }

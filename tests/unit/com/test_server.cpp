@@ -18,7 +18,7 @@ std::atomic<int> g_locks{0};
 class Counter final : public com_test::ICounter {
  public:
   Counter() { ++g_objects; }
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
+  HRESULT QMOS_COM_CALL QueryInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
     if (riid == IID_IUnknown || riid == com_test::IID_ICounter) {
       *ppv = static_cast<com_test::ICounter*>(this);
@@ -28,13 +28,13 @@ class Counter final : public com_test::ICounter {
     *ppv = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
+  ULONG QMOS_COM_CALL AddRef() override { return ++refs_; }
+  ULONG QMOS_COM_CALL Release() override {
     ULONG n = --refs_;
     if (n == 0) delete this;
     return n;
   }
-  HRESULT Next(LONG* value) override {
+  HRESULT QMOS_COM_CALL Next(LONG* value) override {
     if (!value) return E_POINTER;
     *value = ++count_;
     return S_OK;

@@ -71,7 +71,7 @@ class FakePlugin final : public IQMViewerPlugin, public IQMViewerMenu {
   explicit FakePlugin(bool withMenu) : withMenu_(withMenu) { ++g_objects; }
 
   // IUnknown
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
+  HRESULT QMOS_COM_CALL QueryInterface(REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_IDispatch || riid == quillmere::IID_IQMViewerPlugin) {
       *ppv = static_cast<IQMViewerPlugin*>(this);
@@ -84,25 +84,25 @@ class FakePlugin final : public IQMViewerPlugin, public IQMViewerMenu {
     AddRef();
     return S_OK;
   }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
+  ULONG QMOS_COM_CALL AddRef() override { return ++refs_; }
+  ULONG QMOS_COM_CALL Release() override {
     const ULONG n = --refs_;
     if (n == 0) delete this;
     return n;
   }
   // IDispatch: the host binds early; late binding is not offered.
-  HRESULT GetTypeInfoCount(UINT* count) override {
+  HRESULT QMOS_COM_CALL GetTypeInfoCount(UINT* count) override {
     if (count) *count = 0;
     return S_OK;
   }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+  HRESULT QMOS_COM_CALL GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT QMOS_COM_CALL GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT QMOS_COM_CALL Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
     return E_NOTIMPL;
   }
 
   // IQMViewerPlugin
-  HRESULT Initialize(IQMViewerBase* callback) override {
+  HRESULT QMOS_COM_CALL Initialize(IQMViewerBase* callback) override {
     if (!callback) return E_POINTER;
     host_ = callback;
     const std::string failure = GetSetting("fail_initialize");
@@ -115,12 +115,12 @@ class FakePlugin final : public IQMViewerPlugin, public IQMViewerMenu {
     PutSetting("init_count", std::to_string(count + 1));
     return S_OK;
   }
-  HRESULT Terminate() override {
+  HRESULT QMOS_COM_CALL Terminate() override {
     StopWorkers();
     return S_OK;
   }
-  HRESULT HasGUI() override { return S_FALSE; }
-  HRESULT PlugInInfo(BSTR* shortText, BSTR* longText, BSTR* version, BSTR* tab) override {
+  HRESULT QMOS_COM_CALL HasGUI() override { return S_FALSE; }
+  HRESULT QMOS_COM_CALL PlugInInfo(BSTR* shortText, BSTR* longText, BSTR* version, BSTR* tab) override {
     if (!shortText || !longText || !version || !tab) return E_POINTER;
     *shortText = BstrFromUtf8("Fake");
     *longText = BstrFromUtf8("A plug-in for host tests");
@@ -128,7 +128,7 @@ class FakePlugin final : public IQMViewerPlugin, public IQMViewerMenu {
     *tab = BstrFromUtf8("");
     return S_OK;
   }
-  HRESULT Publish(BSTR queueText, BSTR dataText) override {
+  HRESULT QMOS_COM_CALL Publish(BSTR queueText, BSTR dataText) override {
     const std::string queue = BstrToUtf8(queueText);
     const std::string data = BstrToUtf8(dataText);
     if (queue == "fake_in") {
@@ -150,12 +150,12 @@ class FakePlugin final : public IQMViewerPlugin, public IQMViewerMenu {
   }
 
   // IQMViewerMenu
-  HRESULT GetMenuStructure(BSTR* structure) override {
+  HRESULT QMOS_COM_CALL GetMenuStructure(BSTR* structure) override {
     if (!structure) return E_POINTER;
     *structure = BstrFromUtf8("Fake|First=1|Second=2");
     return S_OK;
   }
-  HRESULT MenuOptionSelected(SHORT id) override {
+  HRESULT QMOS_COM_CALL MenuOptionSelected(SHORT id) override {
     PublishToHost("fake_menu", "id:" + std::to_string(id) + "\n");
     return id == 1 || id == 2 ? S_OK : S_FALSE;
   }

@@ -200,13 +200,13 @@ class EchoingHost final : public testsupport::QuietHost {
   // the client would, the host stays until every thread that may still call it ended.
   ~EchoingHost() { EXPECT_TRUE(WaitUntil([] { return qmos::TThread::RunningCount() == 0; })); }
 
-  HRESULT Publish(BSTR queue, BSTR data) override {
+  HRESULT QMOS_COM_CALL Publish(BSTR queue, BSTR data) override {
     std::lock_guard<std::mutex> guard(mutex_);
     all_.push_back({qmos::BstrToUtf8(queue), qmos::BstrToUtf8(data)});
     pending_.push_back(all_.back());
     return qmos::S_OK;
   }
-  HRESULT Subscribe(BSTR queue) override {
+  HRESULT QMOS_COM_CALL Subscribe(BSTR queue) override {
     std::lock_guard<std::mutex> guard(mutex_);
     subscribed_.push_back(qmos::BstrToUtf8(queue));
     return qmos::S_OK;

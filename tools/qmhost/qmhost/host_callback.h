@@ -26,25 +26,25 @@ class HostCallback final : public quillmere::IQMViewerBase {
       : host_(host), plugin_(std::move(plugin)) {}
   virtual ~HostCallback() = default;
 
-  qmos::HRESULT QueryInterface(qmos::REFIID riid, void** ppv) override;
-  qmos::ULONG AddRef() override;
-  qmos::ULONG Release() override;
+  qmos::HRESULT QMOS_COM_CALL QueryInterface(qmos::REFIID riid, void** ppv) override;
+  qmos::ULONG QMOS_COM_CALL AddRef() override;
+  qmos::ULONG QMOS_COM_CALL Release() override;
 
-  qmos::HRESULT NumMsgs(qmos::LONG, qmos::LONG, qmos::LONG, qmos::LONG, qmos::LONG,
+  qmos::HRESULT QMOS_COM_CALL NumMsgs(qmos::LONG, qmos::LONG, qmos::LONG, qmos::LONG, qmos::LONG,
                         qmos::LONG) override;
-  qmos::HRESULT SetStatusBarText(qmos::BSTR text) override;
-  qmos::HRESULT Alert(qmos::BSTR message) override;
-  qmos::HRESULT SetVisibleStatus(qmos::SHORT status) override;
-  qmos::HRESULT Publish(qmos::BSTR queue, qmos::BSTR data) override;
-  qmos::HRESULT Subscribe(qmos::BSTR queue) override;
-  qmos::HRESULT PutData(qmos::BSTR key, qmos::BSTR data) override;
-  qmos::HRESULT GetData(qmos::BSTR key, qmos::BSTR* data) override;
-  qmos::HRESULT DeleteData(qmos::BSTR key) override;
-  qmos::HRESULT MenuEnableDisable(qmos::SHORT menu_id, qmos::SHORT enabled) override;
-  qmos::HRESULT MenuCheck(qmos::SHORT menuid, qmos::SHORT checked) override;
-  qmos::HRESULT SetInfoAvailable() override;
-  qmos::HRESULT ClearInfoAvailable() override;
-  qmos::HRESULT ClearAllInfoAvailable() override;
+  qmos::HRESULT QMOS_COM_CALL SetStatusBarText(qmos::BSTR text) override;
+  qmos::HRESULT QMOS_COM_CALL Alert(qmos::BSTR message) override;
+  qmos::HRESULT QMOS_COM_CALL SetVisibleStatus(qmos::SHORT status) override;
+  qmos::HRESULT QMOS_COM_CALL Publish(qmos::BSTR queue, qmos::BSTR data) override;
+  qmos::HRESULT QMOS_COM_CALL Subscribe(qmos::BSTR queue) override;
+  qmos::HRESULT QMOS_COM_CALL PutData(qmos::BSTR key, qmos::BSTR data) override;
+  qmos::HRESULT QMOS_COM_CALL GetData(qmos::BSTR key, qmos::BSTR* data) override;
+  qmos::HRESULT QMOS_COM_CALL DeleteData(qmos::BSTR key) override;
+  qmos::HRESULT QMOS_COM_CALL MenuEnableDisable(qmos::SHORT menu_id, qmos::SHORT enabled) override;
+  qmos::HRESULT QMOS_COM_CALL MenuCheck(qmos::SHORT menuid, qmos::SHORT checked) override;
+  qmos::HRESULT QMOS_COM_CALL SetInfoAvailable() override;
+  qmos::HRESULT QMOS_COM_CALL ClearInfoAvailable() override;
+  qmos::HRESULT QMOS_COM_CALL ClearAllInfoAvailable() override;
 
  private:
   PluginHost& host_;

@@ -31,21 +31,21 @@ constexpr IID IID_IQMViewerMenu = {0x4A0BF898, 0x9349, 0x4C17,
 // The client's side: a plug-in calls it to publish and subscribe on the client's
 // queues and to keep its settings. The client outlives its plug-ins.
 struct IQMViewerBase : qmos::IUnknown {
-  virtual HRESULT NumMsgs(LONG newVoice, LONG savedVoice, LONG newFax, LONG savedFax,
+  virtual HRESULT QMOS_COM_CALL NumMsgs(LONG newVoice, LONG savedVoice, LONG newFax, LONG savedFax,
                           LONG newEmail, LONG savedEmail) = 0;            // slot 3
-  virtual HRESULT SetStatusBarText(BSTR text) = 0;                        // slot 4
-  virtual HRESULT Alert(BSTR message) = 0;                                // slot 5
-  virtual HRESULT SetVisibleStatus(SHORT status) = 0;                     // slot 6
-  virtual HRESULT Publish(BSTR queue, BSTR data) = 0;                     // slot 7
-  virtual HRESULT Subscribe(BSTR queue) = 0;                              // slot 8
-  virtual HRESULT PutData(BSTR key, BSTR data) = 0;                       // slot 9
-  virtual HRESULT GetData(BSTR key, BSTR* data) = 0;                      // slot 10
-  virtual HRESULT DeleteData(BSTR key) = 0;                               // slot 11
-  virtual HRESULT MenuEnableDisable(SHORT menu_id, SHORT enabled) = 0;    // slot 12
-  virtual HRESULT MenuCheck(SHORT menuid, SHORT checked) = 0;             // slot 13
-  virtual HRESULT SetInfoAvailable() = 0;                                 // slot 14
-  virtual HRESULT ClearInfoAvailable() = 0;                               // slot 15
-  virtual HRESULT ClearAllInfoAvailable() = 0;                            // slot 16
+  virtual HRESULT QMOS_COM_CALL SetStatusBarText(BSTR text) = 0;                        // slot 4
+  virtual HRESULT QMOS_COM_CALL Alert(BSTR message) = 0;                                // slot 5
+  virtual HRESULT QMOS_COM_CALL SetVisibleStatus(SHORT status) = 0;                     // slot 6
+  virtual HRESULT QMOS_COM_CALL Publish(BSTR queue, BSTR data) = 0;                     // slot 7
+  virtual HRESULT QMOS_COM_CALL Subscribe(BSTR queue) = 0;                              // slot 8
+  virtual HRESULT QMOS_COM_CALL PutData(BSTR key, BSTR data) = 0;                       // slot 9
+  virtual HRESULT QMOS_COM_CALL GetData(BSTR key, BSTR* data) = 0;                      // slot 10
+  virtual HRESULT QMOS_COM_CALL DeleteData(BSTR key) = 0;                               // slot 11
+  virtual HRESULT QMOS_COM_CALL MenuEnableDisable(SHORT menu_id, SHORT enabled) = 0;    // slot 12
+  virtual HRESULT QMOS_COM_CALL MenuCheck(SHORT menuid, SHORT checked) = 0;             // slot 13
+  virtual HRESULT QMOS_COM_CALL SetInfoAvailable() = 0;                                 // slot 14
+  virtual HRESULT QMOS_COM_CALL ClearInfoAvailable() = 0;                               // slot 15
+  virtual HRESULT QMOS_COM_CALL ClearAllInfoAvailable() = 0;                            // slot 16
 
  protected:
   ~IQMViewerBase() = default;
@@ -53,12 +53,12 @@ struct IQMViewerBase : qmos::IUnknown {
 
 // A plug-in's main interface (dual).
 struct IQMViewerPlugin : qmos::IDispatch {
-  virtual HRESULT Initialize(IQMViewerBase* callback) = 0;                // slot 7
-  virtual HRESULT Terminate() = 0;                                        // slot 8
-  virtual HRESULT HasGUI() = 0;                                           // slot 9
-  virtual HRESULT PlugInInfo(BSTR* short_description, BSTR* long_description,
+  virtual HRESULT QMOS_COM_CALL Initialize(IQMViewerBase* callback) = 0;                // slot 7
+  virtual HRESULT QMOS_COM_CALL Terminate() = 0;                                        // slot 8
+  virtual HRESULT QMOS_COM_CALL HasGUI() = 0;                                           // slot 9
+  virtual HRESULT QMOS_COM_CALL PlugInInfo(BSTR* short_description, BSTR* long_description,
                              BSTR* version, BSTR* tab_title) = 0;         // slot 10
-  virtual HRESULT Publish(BSTR queue, BSTR data) = 0;                     // slot 11
+  virtual HRESULT QMOS_COM_CALL Publish(BSTR queue, BSTR data) = 0;                     // slot 11
 
  protected:
   ~IQMViewerPlugin() = default;
@@ -66,8 +66,8 @@ struct IQMViewerPlugin : qmos::IDispatch {
 
 // A plug-in's menu (dual), for plug-ins that add items to the client's menu bar.
 struct IQMViewerMenu : qmos::IDispatch {
-  virtual HRESULT GetMenuStructure(BSTR* menu_structure) = 0;             // slot 7
-  virtual HRESULT MenuOptionSelected(SHORT menu_id) = 0;                  // slot 8
+  virtual HRESULT QMOS_COM_CALL GetMenuStructure(BSTR* menu_structure) = 0;             // slot 7
+  virtual HRESULT QMOS_COM_CALL MenuOptionSelected(SHORT menu_id) = 0;                  // slot 8
 
  protected:
   ~IQMViewerMenu() = default;

@@ -1,10 +1,11 @@
 // Activation of in-process COM servers through the registry:
 //   HKEY_CLASSES_ROOT\<ProgID>\CLSID                    (default) = "{CLSID}"
 //   HKEY_CLASSES_ROOT\CLSID\{CLSID}\InprocServer32      (default) = module path
-// A module is loaded once per path (dlopen with RTLD_NOW | RTLD_LOCAL) and stays
-// loaded until CoFreeUnusedLibraries finds that its DllCanUnloadNow answers S_OK.
-// When a module cannot be loaded, the loader's message is left as the calling
-// thread's error information (error_info.h), so that a host can show it.
+// A module is loaded once per path and stays loaded until CoFreeUnusedLibraries
+// finds that its DllCanUnloadNow answers S_OK. When a module cannot be loaded, the
+// loader's message is left as the calling thread's error information
+// (error_info.h), so that a host can show it. On Windows the system's COM runtime
+// (ole32) does the activation, and a thread must enter an apartment first.
 #pragma once
 
 #include <memory>
@@ -40,8 +41,16 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsctx, REFIID r
 // DllCanUnloadNow is called under the module table's lock: it must not activate
 // classes itself.
 void CoFreeUnusedLibraries();
-// How many modules activation holds loaded (for diagnostics and tests).
+// How many modules activation holds loaded (for diagnostics and tests). On Windows:
+// how many of the modules that activation has used are still loaded.
 std::size_t CoLoadedModuleCount();
+
+// Makes the calling thread a single-threaded apartment, as a user-interface thread
+// that activates classes must be on Windows (S_FALSE when it already was one);
+// elsewhere nothing needs doing. Each successful call is paired with CoUninitialize
+// on the same thread.
+HRESULT CoInitializeApartment();
+void CoUninitialize();
 
 // One server module loaded by path for registration tools (regsvr): load errors are
 // reported with the loader's text, and the entry points are called directly. The

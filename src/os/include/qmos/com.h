@@ -12,25 +12,23 @@ namespace qmos {
 struct VARIANT;
 struct DISPPARAMS;
 struct EXCEPINFO;
-// Type information is not provided on this platform; the type exists so that
-// IDispatch::GetTypeInfo has its usual signature. Implementations return E_NOTIMPL.
 struct ITypeInfo;
 
 struct IUnknown {
-  virtual HRESULT QueryInterface(REFIID riid, void** ppvObject) = 0;
-  virtual ULONG AddRef() = 0;
-  virtual ULONG Release() = 0;
+  virtual HRESULT QMOS_COM_CALL QueryInterface(REFIID riid, void** ppvObject) = 0;
+  virtual ULONG QMOS_COM_CALL AddRef() = 0;
+  virtual ULONG QMOS_COM_CALL Release() = 0;
 
  protected:
   ~IUnknown() = default;
 };
 
 struct IDispatch : IUnknown {
-  virtual HRESULT GetTypeInfoCount(UINT* pctinfo) = 0;
-  virtual HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) = 0;
-  virtual HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+  virtual HRESULT QMOS_COM_CALL GetTypeInfoCount(UINT* pctinfo) = 0;
+  virtual HRESULT QMOS_COM_CALL GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) = 0;
+  virtual HRESULT QMOS_COM_CALL GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
                                 DISPID* rgDispId) = 0;
-  virtual HRESULT Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
+  virtual HRESULT QMOS_COM_CALL Invoke(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,
                          DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
                          UINT* puArgErr) = 0;
 
@@ -38,9 +36,18 @@ struct IDispatch : IUnknown {
   ~IDispatch() = default;
 };
 
+// Type information, as the system's type libraries describe an interface. Only its
+// reference counting is called here; the rest of its methods are the system's
+// (oleaut32's), which libqmos calls on it. Where the platform has no type
+// libraries there are no such objects.
+struct ITypeInfo : IUnknown {
+ protected:
+  ~ITypeInfo() = default;
+};
+
 struct IClassFactory : IUnknown {
-  virtual HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) = 0;
-  virtual HRESULT LockServer(BOOL fLock) = 0;
+  virtual HRESULT QMOS_COM_CALL CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) = 0;
+  virtual HRESULT QMOS_COM_CALL LockServer(BOOL fLock) = 0;
 
  protected:
   ~IClassFactory() = default;
@@ -61,9 +68,9 @@ constexpr DWORD CLSCTX_ALL = CLSCTX_INPROC | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE
 //   extern "C" HRESULT DllCanUnloadNow();
 //   extern "C" HRESULT DllRegisterServer();
 //   extern "C" HRESULT DllUnregisterServer();
-using PfnDllGetClassObject = HRESULT (*)(REFCLSID, REFIID, void**);
-using PfnDllCanUnloadNow = HRESULT (*)();
-using PfnDllRegisterServer = HRESULT (*)();
-using PfnDllUnregisterServer = HRESULT (*)();
+using PfnDllGetClassObject = HRESULT(QMOS_COM_CALL*)(REFCLSID, REFIID, void**);
+using PfnDllCanUnloadNow = HRESULT(QMOS_COM_CALL*)();
+using PfnDllRegisterServer = HRESULT(QMOS_COM_CALL*)();
+using PfnDllUnregisterServer = HRESULT(QMOS_COM_CALL*)();
 
 }  // namespace qmos

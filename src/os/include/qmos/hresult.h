@@ -5,6 +5,13 @@
 #include <cstdint>
 #include <string>
 
+// The calling convention of COM interface methods and of the module's entry points:
+// __stdcall on 32-bit Windows, where the build defines it; the platform's own
+// convention everywhere else.
+#ifndef QMOS_COM_CALL
+#define QMOS_COM_CALL
+#endif
+
 namespace qmos {
 
 using HRESULT = std::int32_t;

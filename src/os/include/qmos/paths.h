@@ -28,4 +28,9 @@ std::string ToWindowsPath(std::string_view path);
 // after a bare drive "C:".)
 std::string JoinPath(std::string_view folder, std::string_view name);
 
+// The full path of the module (program or shared library) whose code or data is at
+// address: a module finds its own file with the address of one of its functions.
+// Empty when the loader cannot tell.
+std::string ModuleFileOf(const void* address);
+
 }  // namespace qmos

@@ -45,7 +45,8 @@ struct VARIANT {
     IDispatch** ppdispVal;
     VARIANT* pvarVal;
     void* byref;
-    long long reserved_;  // keeps the union eight bytes wide on every target
+    long long reserved_;  // keeps the union at least eight bytes wide
+    void* record_[2];     // and two pointers wide, as the record form makes it
   };
 };
 using VARIANTARG = VARIANT;
@@ -69,7 +70,7 @@ struct EXCEPINFO {
   BSTR bstrHelpFile;
   DWORD dwHelpContext;
   void* pvReserved;
-  HRESULT (*pfnDeferredFillIn)(EXCEPINFO*);
+  HRESULT(QMOS_COM_CALL* pfnDeferredFillIn)(EXCEPINFO*);
   SCODE scode;
 };
 

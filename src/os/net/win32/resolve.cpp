@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/system_message.h"
 #include "core/wide_text.h"
 #include "qmos/socket.h"
 #include "net/win32/winsock_start.h"
@@ -26,21 +27,10 @@ int StartWinsock() {
 
 namespace {
 
-// The system's text for a Winsock (or other Windows) error code, in UTF-8, without
-// the line break and the full stop that end every entry of the message table.
+// The system's text for a Winsock (or other Windows) error code.
 std::string SystemMessage(int code) {
-  wchar_t* text = nullptr;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring message = length > 0 && text != nullptr ? std::wstring(text, length) : std::wstring();
-  if (text != nullptr) ::LocalFree(text);
-  while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' ||
-                              message.back() == L' ' || message.back() == L'.')) {
-    message.pop_back();
-  }
-  if (message.empty()) return "Unknown error";
-  return detail::Utf8FromWide(message);
+  std::string message = detail::SystemMessage(static_cast<unsigned long>(code));
+  return message.empty() ? "Unknown error" : message;
 }
 
 }  // namespace

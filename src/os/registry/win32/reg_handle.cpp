@@ -1,3 +1,4 @@
+#include "core/system_message.h"
 #include "core/wide_text.h"
 #include "registry/reg_path.h"
 #include "registry/win32/reg_handle.h"
@@ -180,19 +181,8 @@ LSTATUS ValuesOf(HKEY key, std::vector<std::wstring>& names) {
 }
 
 std::string SystemMessage(DWORD code) {
-  wchar_t* text = nullptr;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring message;
-  if (length > 0 && text != nullptr) message.assign(text, length);
-  if (text != nullptr) ::LocalFree(text);
-  while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' ||
-                              message.back() == L' ' || message.back() == L'.')) {
-    message.pop_back();
-  }
-  if (message.empty()) return "error " + std::to_string(code);
-  return detail::Utf8FromWide(message);
+  std::string message = detail::SystemMessage(code);
+  return message.empty() ? "error " + std::to_string(code) : message;
 }
 
 }  // namespace qmos::reg

@@ -11,39 +11,60 @@
 #include <string>
 
 #include "plugin/VantiroPlugin_TLB.h"
+#include "qmos/com_ptr.h"
 #include "qmos/dispatch_table.h"
 #include "qmos/thread.h"
+#include "qmos/type_lib.h"
 #include "quillmere/qm_viewer.h"
 
 namespace vantiro {
 
-// The IDispatch part of one dual interface, answered from that interface's own
-// table (the two dual interfaces number their members independently).
+// The IDispatch part of one dual interface. Where modules carry their type library
+// (Windows), the interface's type information comes from it: GetTypeInfo hands it
+// out and names are looked up in it. Calls go through the interface's own table
+// (the two dual interfaces number their members independently), which checks every
+// argument, the callback's interface included, before a method sees it.
 template <class Interface>
 class DualDispatch : public Interface {
  public:
-  qmos::HRESULT GetTypeInfoCount(qmos::UINT* pctinfo) override {
+  qmos::HRESULT QMOS_COM_CALL GetTypeInfoCount(qmos::UINT* pctinfo) override {
     if (pctinfo == nullptr) return qmos::E_POINTER;
-    *pctinfo = 0;
+    *pctinfo = typeInfo_ ? 1 : 0;
     return qmos::S_OK;
   }
-  qmos::HRESULT GetTypeInfo(qmos::UINT, qmos::LCID, qmos::ITypeInfo** ppTInfo) override {
-    if (ppTInfo != nullptr) *ppTInfo = nullptr;
-    return qmos::E_NOTIMPL;
+  qmos::HRESULT QMOS_COM_CALL GetTypeInfo(qmos::UINT index, qmos::LCID,
+                                          qmos::ITypeInfo** ppTInfo) override {
+    if (ppTInfo == nullptr) return qmos::E_POINTER;
+    *ppTInfo = nullptr;
+    if (!typeInfo_) return qmos::E_NOTIMPL;
+    if (index != 0) return qmos::DISP_E_BADINDEX;
+    typeInfo_->AddRef();
+    *ppTInfo = typeInfo_.Get();
+    return qmos::S_OK;
   }
-  qmos::HRESULT GetIDsOfNames(qmos::REFIID riid, qmos::LPOLESTR* names, qmos::UINT count,
-                              qmos::LCID lcid, qmos::DISPID* ids) override {
+  qmos::HRESULT QMOS_COM_CALL GetIDsOfNames(qmos::REFIID riid, qmos::LPOLESTR* names,
+                                            qmos::UINT count, qmos::LCID lcid,
+                                            qmos::DISPID* ids) override {
+    if (typeInfo_ && riid == qmos::IID_NULL)
+      return qmos::DispGetIDsOfNames(typeInfo_.Get(), names, count, ids);
     return dispatchTable_.GetIDsOfNames(riid, names, count, lcid, ids);
   }
-  qmos::HRESULT Invoke(qmos::DISPID id, qmos::REFIID riid, qmos::LCID lcid, qmos::WORD flags,
-                       qmos::DISPPARAMS* params, qmos::VARIANT* result, qmos::EXCEPINFO* excepInfo,
-                       qmos::UINT* argErr) override {
+  qmos::HRESULT QMOS_COM_CALL Invoke(qmos::DISPID id, qmos::REFIID riid, qmos::LCID lcid,
+                                     qmos::WORD flags, qmos::DISPPARAMS* params,
+                                     qmos::VARIANT* result, qmos::EXCEPINFO* excepInfo,
+                                     qmos::UINT* argErr) override {
     return dispatchTable_.Invoke(id, riid, lcid, flags, params, result, excepInfo, argErr);
   }
 
  protected:
   ~DualDispatch() = default;
+  // Takes the interface's type information from the module's type library, where
+  // the module carries one.
+  void LoadTypeInfo(qmos::REFIID iid, const std::string& modulePath) {
+    qmos::LoadModuleTypeInfo(modulePath, iid, typeInfo_.Out());
+  }
   qmos::DispatchTable dispatchTable_;
+  qmos::ComPtr<qmos::ITypeInfo> typeInfo_;
 };
 
 class TVantiroImpl final : public IVantiro,
@@ -57,21 +78,21 @@ class TVantiroImpl final : public IVantiro,
 
   // IUnknown: IUnknown and IVantiro, IDispatch (as IQMViewerPlugin),
   // IQMViewerPlugin, IQMViewerMenu.
-  qmos::HRESULT QueryInterface(qmos::REFIID riid, void** ppv) override;
-  qmos::ULONG AddRef() override;
-  qmos::ULONG Release() override;
+  qmos::HRESULT QMOS_COM_CALL QueryInterface(qmos::REFIID riid, void** ppv) override;
+  qmos::ULONG QMOS_COM_CALL AddRef() override;
+  qmos::ULONG QMOS_COM_CALL Release() override;
 
   // IQMViewerPlugin
-  qmos::HRESULT Initialize(quillmere::IQMViewerBase* callback) override;
-  qmos::HRESULT Terminate() override;
-  qmos::HRESULT HasGUI() override;
-  qmos::HRESULT PlugInInfo(qmos::BSTR* short_description, qmos::BSTR* long_description,
+  qmos::HRESULT QMOS_COM_CALL Initialize(quillmere::IQMViewerBase* callback) override;
+  qmos::HRESULT QMOS_COM_CALL Terminate() override;
+  qmos::HRESULT QMOS_COM_CALL HasGUI() override;
+  qmos::HRESULT QMOS_COM_CALL PlugInInfo(qmos::BSTR* short_description, qmos::BSTR* long_description,
                            qmos::BSTR* version, qmos::BSTR* tab_title) override;
-  qmos::HRESULT Publish(qmos::BSTR queue, qmos::BSTR data) override;
+  qmos::HRESULT QMOS_COM_CALL Publish(qmos::BSTR queue, qmos::BSTR data) override;
 
   // IQMViewerMenu
-  qmos::HRESULT GetMenuStructure(qmos::BSTR* menu_structure) override;
-  qmos::HRESULT MenuOptionSelected(qmos::SHORT menu_id) override;
+  qmos::HRESULT QMOS_COM_CALL GetMenuStructure(qmos::BSTR* menu_structure) override;
+  qmos::HRESULT QMOS_COM_CALL MenuOptionSelected(qmos::SHORT menu_id) override;
 
  private:
   ~TVantiroImpl();

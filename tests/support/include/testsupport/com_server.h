@@ -19,7 +19,7 @@ class StaticClassFactory final : public qmos::IClassFactory {
  public:
   StaticClassFactory(std::atomic<int>& locks, Make make) : locks_(locks), make_(make) {}
 
-  qmos::HRESULT QueryInterface(qmos::REFIID riid, void** ppv) override {
+  qmos::HRESULT QMOS_COM_CALL QueryInterface(qmos::REFIID riid, void** ppv) override {
     if (!ppv) return qmos::E_POINTER;
     if (riid == qmos::IID_IUnknown || riid == qmos::IID_IClassFactory) {
       *ppv = static_cast<qmos::IClassFactory*>(this);
@@ -28,9 +28,9 @@ class StaticClassFactory final : public qmos::IClassFactory {
     *ppv = nullptr;
     return qmos::E_NOINTERFACE;
   }
-  qmos::ULONG AddRef() override { return 2; }
-  qmos::ULONG Release() override { return 1; }
-  qmos::HRESULT CreateInstance(qmos::IUnknown* outer, qmos::REFIID riid, void** ppv) override {
+  qmos::ULONG QMOS_COM_CALL AddRef() override { return 2; }
+  qmos::ULONG QMOS_COM_CALL Release() override { return 1; }
+  qmos::HRESULT QMOS_COM_CALL CreateInstance(qmos::IUnknown* outer, qmos::REFIID riid, void** ppv) override {
     if (!ppv) return qmos::E_POINTER;
     *ppv = nullptr;
     if (outer) return qmos::CLASS_E_NOAGGREGATION;
@@ -39,7 +39,7 @@ class StaticClassFactory final : public qmos::IClassFactory {
     object->Release();
     return hr;
   }
-  qmos::HRESULT LockServer(qmos::BOOL lock) override {
+  qmos::HRESULT QMOS_COM_CALL LockServer(qmos::BOOL lock) override {
     lock ? ++locks_ : --locks_;
     return qmos::S_OK;
   }

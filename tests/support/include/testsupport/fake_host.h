@@ -48,7 +48,7 @@ class FakeHost final : public quillmere::IQMViewerBase {
   std::function<void(const std::string& queue)> onPublish;
 
   // IUnknown. The host lives on the test's stack; references are not counted.
-  HRESULT QueryInterface(qmos::REFIID riid, void** ppv) override {
+  HRESULT QMOS_COM_CALL QueryInterface(qmos::REFIID riid, void** ppv) override {
     if (ppv == nullptr) return qmos::E_POINTER;
     if (riid == qmos::IID_IUnknown || riid == quillmere::IID_IQMViewerBase) {
       *ppv = static_cast<quillmere::IQMViewerBase*>(this);
@@ -57,21 +57,21 @@ class FakeHost final : public quillmere::IQMViewerBase {
     *ppv = nullptr;
     return qmos::E_NOINTERFACE;
   }
-  qmos::ULONG AddRef() override { return 2; }
-  qmos::ULONG Release() override { return 1; }
+  qmos::ULONG QMOS_COM_CALL AddRef() override { return 2; }
+  qmos::ULONG QMOS_COM_CALL Release() override { return 1; }
 
-  HRESULT NumMsgs(LONG, LONG, LONG, LONG, LONG, LONG) override { return Unexpected("NumMsgs"); }
-  HRESULT SetStatusBarText(BSTR) override { return Unexpected("SetStatusBarText"); }
-  HRESULT Alert(BSTR) override { return Unexpected("Alert"); }
-  HRESULT SetVisibleStatus(SHORT) override { return Unexpected("SetVisibleStatus"); }
-  HRESULT DeleteData(BSTR) override { return Unexpected("DeleteData"); }
-  HRESULT MenuEnableDisable(SHORT, SHORT) override { return Unexpected("MenuEnableDisable"); }
-  HRESULT MenuCheck(SHORT, SHORT) override { return Unexpected("MenuCheck"); }
-  HRESULT SetInfoAvailable() override { return Unexpected("SetInfoAvailable"); }
-  HRESULT ClearInfoAvailable() override { return Unexpected("ClearInfoAvailable"); }
-  HRESULT ClearAllInfoAvailable() override { return Unexpected("ClearAllInfoAvailable"); }
+  HRESULT QMOS_COM_CALL NumMsgs(LONG, LONG, LONG, LONG, LONG, LONG) override { return Unexpected("NumMsgs"); }
+  HRESULT QMOS_COM_CALL SetStatusBarText(BSTR) override { return Unexpected("SetStatusBarText"); }
+  HRESULT QMOS_COM_CALL Alert(BSTR) override { return Unexpected("Alert"); }
+  HRESULT QMOS_COM_CALL SetVisibleStatus(SHORT) override { return Unexpected("SetVisibleStatus"); }
+  HRESULT QMOS_COM_CALL DeleteData(BSTR) override { return Unexpected("DeleteData"); }
+  HRESULT QMOS_COM_CALL MenuEnableDisable(SHORT, SHORT) override { return Unexpected("MenuEnableDisable"); }
+  HRESULT QMOS_COM_CALL MenuCheck(SHORT, SHORT) override { return Unexpected("MenuCheck"); }
+  HRESULT QMOS_COM_CALL SetInfoAvailable() override { return Unexpected("SetInfoAvailable"); }
+  HRESULT QMOS_COM_CALL ClearInfoAvailable() override { return Unexpected("ClearInfoAvailable"); }
+  HRESULT QMOS_COM_CALL ClearAllInfoAvailable() override { return Unexpected("ClearAllInfoAvailable"); }
 
-  HRESULT Publish(BSTR queue, BSTR data) override {
+  HRESULT QMOS_COM_CALL Publish(BSTR queue, BSTR data) override {
     const std::string name = qmos::BstrToUtf8(queue);
     std::unique_lock<std::mutex> lock(mutex_);
     publications_.push_back({name, qmos::BstrToUtf8(data)});
@@ -85,16 +85,16 @@ class FakeHost final : public quillmere::IQMViewerBase {
     changed_.wait_for(lock, std::chrono::seconds(30), [&] { return holdQueue_ != name; });
     return qmos::S_OK;
   }
-  HRESULT Subscribe(BSTR queue) override {
+  HRESULT QMOS_COM_CALL Subscribe(BSTR queue) override {
     std::lock_guard<std::mutex> lock(mutex_);
     subscriptions_.push_back(qmos::BstrToUtf8(queue));
     return qmos::S_OK;
   }
-  HRESULT PutData(BSTR key, BSTR data) override {
+  HRESULT QMOS_COM_CALL PutData(BSTR key, BSTR data) override {
     SetData(qmos::BstrToUtf8(key), qmos::BstrToUtf8(data));
     return answers_.putData;
   }
-  HRESULT GetData(BSTR key, BSTR* data) override {
+  HRESULT QMOS_COM_CALL GetData(BSTR key, BSTR* data) override {
     if (data == nullptr) return qmos::E_POINTER;
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = settings_.find(qmos::BstrToUtf8(key));

@@ -10,7 +10,7 @@ namespace testsupport {
 
 class QuietHost : public quillmere::IQMViewerBase {
  public:
-  qmos::HRESULT QueryInterface(qmos::REFIID riid, void** ppv) override {
+  qmos::HRESULT QMOS_COM_CALL QueryInterface(qmos::REFIID riid, void** ppv) override {
     if (ppv == nullptr) return qmos::E_POINTER;
     if (riid == qmos::IID_IUnknown || riid == quillmere::IID_IQMViewerBase) {
       *ppv = static_cast<quillmere::IQMViewerBase*>(this);
@@ -19,30 +19,30 @@ class QuietHost : public quillmere::IQMViewerBase {
     *ppv = nullptr;
     return qmos::E_NOINTERFACE;
   }
-  qmos::ULONG AddRef() override { return 2; }
-  qmos::ULONG Release() override { return 1; }
+  qmos::ULONG QMOS_COM_CALL AddRef() override { return 2; }
+  qmos::ULONG QMOS_COM_CALL Release() override { return 1; }
 
-  qmos::HRESULT NumMsgs(qmos::LONG, qmos::LONG, qmos::LONG, qmos::LONG, qmos::LONG,
+  qmos::HRESULT QMOS_COM_CALL NumMsgs(qmos::LONG, qmos::LONG, qmos::LONG, qmos::LONG, qmos::LONG,
                         qmos::LONG) override {
     return qmos::S_OK;
   }
-  qmos::HRESULT SetStatusBarText(qmos::BSTR) override { return qmos::S_OK; }
-  qmos::HRESULT Alert(qmos::BSTR) override { return qmos::S_OK; }
-  qmos::HRESULT SetVisibleStatus(qmos::SHORT) override { return qmos::S_OK; }
-  qmos::HRESULT Publish(qmos::BSTR, qmos::BSTR) override { return qmos::S_OK; }
-  qmos::HRESULT Subscribe(qmos::BSTR) override { return qmos::S_OK; }
-  qmos::HRESULT PutData(qmos::BSTR, qmos::BSTR) override { return qmos::S_OK; }
-  qmos::HRESULT GetData(qmos::BSTR, qmos::BSTR* data) override {
+  qmos::HRESULT QMOS_COM_CALL SetStatusBarText(qmos::BSTR) override { return qmos::S_OK; }
+  qmos::HRESULT QMOS_COM_CALL Alert(qmos::BSTR) override { return qmos::S_OK; }
+  qmos::HRESULT QMOS_COM_CALL SetVisibleStatus(qmos::SHORT) override { return qmos::S_OK; }
+  qmos::HRESULT QMOS_COM_CALL Publish(qmos::BSTR, qmos::BSTR) override { return qmos::S_OK; }
+  qmos::HRESULT QMOS_COM_CALL Subscribe(qmos::BSTR) override { return qmos::S_OK; }
+  qmos::HRESULT QMOS_COM_CALL PutData(qmos::BSTR, qmos::BSTR) override { return qmos::S_OK; }
+  qmos::HRESULT QMOS_COM_CALL GetData(qmos::BSTR, qmos::BSTR* data) override {
     if (data == nullptr) return qmos::E_POINTER;
     *data = nullptr;
     return qmos::S_FALSE;
   }
-  qmos::HRESULT DeleteData(qmos::BSTR) override { return qmos::S_OK; }
-  qmos::HRESULT MenuEnableDisable(qmos::SHORT, qmos::SHORT) override { return qmos::S_OK; }
-  qmos::HRESULT MenuCheck(qmos::SHORT, qmos::SHORT) override { return qmos::S_OK; }
-  qmos::HRESULT SetInfoAvailable() override { return qmos::S_OK; }
-  qmos::HRESULT ClearInfoAvailable() override { return qmos::S_OK; }
-  qmos::HRESULT ClearAllInfoAvailable() override { return qmos::S_OK; }
+  qmos::HRESULT QMOS_COM_CALL DeleteData(qmos::BSTR) override { return qmos::S_OK; }
+  qmos::HRESULT QMOS_COM_CALL MenuEnableDisable(qmos::SHORT, qmos::SHORT) override { return qmos::S_OK; }
+  qmos::HRESULT QMOS_COM_CALL MenuCheck(qmos::SHORT, qmos::SHORT) override { return qmos::S_OK; }
+  qmos::HRESULT QMOS_COM_CALL SetInfoAvailable() override { return qmos::S_OK; }
+  qmos::HRESULT QMOS_COM_CALL ClearInfoAvailable() override { return qmos::S_OK; }
+  qmos::HRESULT QMOS_COM_CALL ClearAllInfoAvailable() override { return qmos::S_OK; }
 };
 
 }  // namespace testsupport

@@ -1,4 +1,4 @@
-#include "module_loader.h"
+#include "com/module_loader.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -46,5 +46,9 @@ void* OpenModule(const std::string& path, HRESULT& hr, std::string& error) {
   hr = S_OK;
   return handle;
 }
+
+void* ModuleSymbol(void* handle, const char* name) { return ::dlsym(handle, name); }
+
+void CloseModule(void* handle) { ::dlclose(handle); }
 
 }  // namespace qmos::com_detail

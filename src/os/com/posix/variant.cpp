@@ -1,4 +1,4 @@
-// VARIANT life cycle and coercion.
+// VARIANT life cycle and coercion, for the types this platform's callers pass.
 #include "qmos/variant.h"
 
 #include <cctype>
@@ -120,6 +120,7 @@ void VariantInit(VARIANT* v) {
   v->vt = VT_EMPTY;
   v->wReserved1 = v->wReserved2 = v->wReserved3 = 0;
   v->reserved_ = 0;
+  v->record_[0] = v->record_[1] = nullptr;
 }
 
 HRESULT VariantClear(VARIANT* v) {
@@ -246,64 +247,6 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, USHORT flags, VARTY
   }
   *dest = result;
   return S_OK;
-}
-
-namespace {
-
-// An empty variant of type vt, for the caller to give its value.
-VARIANT OfType(VARTYPE vt) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = vt;
-  return v;
-}
-
-}  // namespace
-
-VARIANT VariantFromI2(SHORT value) {
-  VARIANT v = OfType(VT_I2);
-  v.iVal = value;
-  return v;
-}
-
-VARIANT VariantFromI4(LONG value) {
-  VARIANT v = OfType(VT_I4);
-  v.lVal = value;
-  return v;
-}
-
-VARIANT VariantFromBool(bool value) {
-  VARIANT v = OfType(VT_BOOL);
-  v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-  return v;
-}
-
-VARIANT VariantFromBstr(BSTR value) {
-  VARIANT v = OfType(VT_BSTR);
-  v.bstrVal = value;
-  return v;
-}
-
-VARIANT VariantFromDispatch(IDispatch* value) {
-  VARIANT v = OfType(VT_DISPATCH);
-  v.pdispVal = value;
-  if (value) value->AddRef();
-  return v;
-}
-
-VARIANT VariantFromUnknown(IUnknown* value) {
-  VARIANT v = OfType(VT_UNKNOWN);
-  v.punkVal = value;
-  if (value) value->AddRef();
-  return v;
-}
-
-VARIANT VariantByRef(VARTYPE vt, void* target) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = static_cast<VARTYPE>(vt | VT_BYREF);
-  v.byref = target;
-  return v;
 }
 
 }  // namespace qmos

@@ -1,13 +1,12 @@
-// Class activation through the registry, and the table of loaded server modules.
+// Class activation through the registry, and the table of loaded server modules:
+// this platform's own COM runtime for in-process servers.
 #include "qmos/activation.h"
-
-#include <dlfcn.h>
 
 #include <map>
 #include <memory>
 #include <mutex>
 
-#include "module_loader.h"
+#include "com/module_loader.h"
 #include "qmos/bstr.h"
 #include "qmos/error_info.h"
 #include "qmos/registry.h"
@@ -48,11 +47,11 @@ class ModuleTable {
       module->path = path;
       module->handle = handle;
       module->getClassObject =
-          reinterpret_cast<PfnDllGetClassObject>(::dlsym(handle, "DllGetClassObject"));
+          reinterpret_cast<PfnDllGetClassObject>(com_detail::ModuleSymbol(handle, "DllGetClassObject"));
       module->canUnloadNow =
-          reinterpret_cast<PfnDllCanUnloadNow>(::dlsym(handle, "DllCanUnloadNow"));
+          reinterpret_cast<PfnDllCanUnloadNow>(com_detail::ModuleSymbol(handle, "DllCanUnloadNow"));
       if (!module->getClassObject) {
-        ::dlclose(handle);
+        com_detail::CloseModule(handle);
         return ReportError(CO_E_ERRORINDLL, IID_NULL, kErrorSource,
                            path + ": the module does not export DllGetClassObject");
       }
@@ -74,7 +73,7 @@ class ModuleTable {
       LoadedModule& m = *it->second;
       // A module without DllCanUnloadNow cannot say it is unused: it stays.
       if (m.busy == 0 && m.canUnloadNow && m.canUnloadNow() == S_OK) {
-        ::dlclose(m.handle);
+        com_detail::CloseModule(m.handle);
         it = modules_.erase(it);
       } else {
         ++it;
@@ -133,20 +132,6 @@ HRESULT CLSIDFromProgID(std::string_view progId, CLSID* clsid) {
   return S_OK;
 }
 
-HRESULT CLSIDFromProgID(LPCOLESTR progId, CLSID* clsid) {
-  if (!progId || !clsid) return E_INVALIDARG;
-  return CLSIDFromProgID(Utf16ToUtf8(progId), clsid);
-}
-
-HRESULT GetInprocServerPath(REFCLSID clsid, std::string& path) {
-  auto key = RegKey::Open(RegRoot::ClassesRoot, "CLSID\\" + GuidToString(clsid) + "\\InprocServer32");
-  if (!key) return REGDB_E_CLASSNOTREG;
-  std::string text;
-  if (key->ReadString("", text) != RegResult::Ok || text.empty()) return REGDB_E_CLASSNOTREG;
-  path = com_detail::ModuleFilePath(std::move(text));
-  return S_OK;
-}
-
 HRESULT CoGetClassObject(REFCLSID clsid, DWORD clsctx, void*, REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
@@ -178,5 +163,9 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD clsctx, REFIID r
 void CoFreeUnusedLibraries() { ModuleTable::Instance().FreeUnused(); }
 
 std::size_t CoLoadedModuleCount() { return ModuleTable::Instance().Count(); }
+
+// Every thread may activate classes here: there is nothing to set up.
+HRESULT CoInitializeApartment() { return S_OK; }
+void CoUninitialize() {}
 
 }  // namespace qmos

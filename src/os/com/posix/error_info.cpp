@@ -32,13 +32,4 @@ void ClearErrorInfo() { Slot().reset(); }
 
 bool HasErrorInfo() { return Slot().has_value(); }
 
-HRESULT ReportError(HRESULT hr, REFIID iid, std::string source, std::string description) {
-  ErrorInfo info;
-  info.description = std::move(description);
-  info.source = std::move(source);
-  info.iid = iid;
-  SetErrorInfo(std::move(info));
-  return hr;
-}
-
 }  // namespace qmos

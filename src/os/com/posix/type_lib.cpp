@@ -1,7 +1,6 @@
-// Type-library registration under HKEY_CLASSES_ROOT\TypeLib and \Interface.
+// Type-library registration under HKEY_CLASSES_ROOT\TypeLib and \Interface, written
+// key by key from the library's description (modules here carry no binary library).
 #include "qmos/type_lib.h"
-
-#include <cstdio>
 
 #include "qmos/registry.h"
 
@@ -28,13 +27,6 @@ bool WriteDefault(const std::string& path, const std::string& value) {
 }
 
 }  // namespace
-
-std::string TypeLibVersionText(WORD major, WORD minor) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%x.%x", static_cast<unsigned>(major),
-                static_cast<unsigned>(minor));
-  return text;
-}
 
 HRESULT RegisterTypeLib(const TypeLibDesc& desc, const std::string& modulePath) {
   const std::string libText = GuidToString(desc.libid);
@@ -91,5 +83,12 @@ HRESULT QueryPathOfRegTypeLib(REFGUID libid, WORD major, WORD minor, std::string
   path = text;
   return S_OK;
 }
+
+HRESULT LoadModuleTypeInfo(const std::string&, REFIID, ITypeInfo** typeInfo) {
+  if (typeInfo) *typeInfo = nullptr;
+  return TYPE_E_CANTLOADLIBRARY;
+}
+
+HRESULT DispGetIDsOfNames(ITypeInfo*, LPOLESTR*, UINT, DISPID*) { return E_NOTIMPL; }
 
 }  // namespace qmos

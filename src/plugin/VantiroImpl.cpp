@@ -69,6 +69,8 @@ TVantiroImpl::TVantiroImpl() {
   const std::string module = ModuleFilePath();
   DualDispatch<quillmere::IQMViewerPlugin>::LoadTypeInfo(quillmere::IID_IQMViewerPlugin, module);
   DualDispatch<quillmere::IQMViewerMenu>::LoadTypeInfo(quillmere::IID_IQMViewerMenu, module);
+  DualDispatch<quillmere::IQMViewerPlugin>::other_ =
+      &this->DualDispatch<quillmere::IQMViewerMenu>::dispatchTable_;
   ObjectCreated();
 }
 

@@ -102,9 +102,9 @@ class ConnectionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const e2e::Result reg =
-        RunProgram(e2e::BinDir() + "/regsvr", {e2e::PluginModule()}, world.Env(), "");
+        RunProgram(e2e::Tool("regsvr"), {e2e::PluginModule()}, world.Env(), "");
     ASSERT_EQ(reg.status, 0) << reg.out << reg.err;
-    world.SetString(kSettings, "TraceFilesDir", "C:" + world.Dir());
+    world.SetString(kSettings, "TraceFilesDir", e2e::HostPath(world.Dir()));
     world.SetDword(kSettings, "TraceEnabled", 1);
 
     // muxsim and qmhost show passwords in their events: the tests check what was sent
@@ -118,10 +118,10 @@ class ConnectionTest : public ::testing::Test {
     ASSERT_FALSE(listening.is_null()) << mux->ErrorText();
     port = listening["port"].get<int>();
     // The plug-in verifies muxsim's certificate against the CA that signed it.
-    world.SetString(kSettings, "CACertificate", "C:" + world.File("mux/ca.pem"));
+    world.SetString(kSettings, "CACertificate", e2e::HostPath(world.File("mux/ca.pem")));
 
     host = std::make_unique<Process>(
-        e2e::BinDir() + "/qmhost",
+        e2e::Tool("qmhost"),
         std::vector<std::string>{"--format", "json", "--plugin", "VantiroPlugin.Vantiro",
                                  "--show-secrets"},
         world.Env(), world.File("qmhost.err"));

@@ -13,10 +13,51 @@
 
 namespace e2e {
 
-std::string PluginModule() { return LibDir() + "/VantiroPlugin.so"; }
+namespace {
+
+// The Windows build's bin/ folder, or "".
+std::string WindowsBin() {
+  const char* bin = std::getenv("VANTIRO_E2E_WINDOWS_BIN");
+  return bin ? bin : "";
+}
+
+// The keys of the client's side that a world must start without.
+const char* const kClientKeys[] = {
+    "HKLM\\SOFTWARE\\Quillmere",
+    "HKCU\\Software\\Quillmere",
+    "HKCR\\VantiroPlugin.Vantiro",
+    "HKCR\\CLSID\\{8E902927-A1DF-4A2F-8739-7725DBAEE5C7}",
+};
+
+}  // namespace
+
+bool WindowsHost() { return !WindowsBin().empty(); }
+
+std::string Tool(const std::string& name) {
+  return WindowsHost() ? WindowsBin() + "/" + name + ".exe" : BinDir() + "/" + name;
+}
+
+std::string PluginModule() {
+  return WindowsHost() ? HostPath(WindowsBin() + "/VantiroPlugin.dll") : LibDir() + "/VantiroPlugin.so";
+}
+
+std::string HostPath(const std::string& path) {
+  if (!WindowsHost()) return "C:" + path;
+  std::string windows = "Z:" + path;
+  for (char& c : windows)
+    if (c == '/') c = '\\';
+  return windows;
+}
+
+World::World() {
+  if (!WindowsHost()) return;
+  for (const char* key : kClientKeys) RunProgram(Tool("qmreg"), {"delete", key, "/f"}, Env(), "");
+}
 
 std::map<std::string, std::string> World::Env() const {
-  return {{"QUILLMERE_REGISTRY", File("registry.reg")}, {"VANTIRO_TIME_SCALE", timeScale_}};
+  return {{"QUILLMERE_REGISTRY", File("registry.reg")},
+          {"VANTIRO_TIME_SCALE", timeScale_},
+          {"WINEDEBUG", "-all"}};
 }
 
 void World::MakeCertificates() {
@@ -26,12 +67,12 @@ void World::MakeCertificates() {
 
 void World::SetString(const std::string& key, const std::string& name, const std::string& value) {
   const Result r =
-      RunProgram(BinDir() + "/qmreg", {"add", key, "/v", name, "/d", value, "/f"}, Env(), "");
+      RunProgram(Tool("qmreg"), {"add", key, "/v", name, "/d", value, "/f"}, Env(), "");
   if (r.status != 0) throw std::runtime_error("qmreg add failed: " + r.err);
 }
 
 void World::SetDword(const std::string& key, const std::string& name, unsigned value) {
-  const Result r = RunProgram(BinDir() + "/qmreg",
+  const Result r = RunProgram(Tool("qmreg"),
                        {"add", key, "/v", name, "/t", "REG_DWORD", "/d", std::to_string(value), "/f"},
                        Env(), "");
   if (r.status != 0) throw std::runtime_error("qmreg add failed: " + r.err);

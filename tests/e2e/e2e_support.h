@@ -1,7 +1,14 @@
-// Helpers of the end-to-end tests: a throw-away world (folder, registry file, trace
+// Helpers of the end-to-end tests: a throw-away world (folder, registry, trace
 // folder, certificates), the JSON event lines of a run, and `openssl s_server` as a
 // TLS server that is not ours. Programs are run and driven with the shared
 // child-process helpers.
+//
+// Two hosts: by default the client's side (qmhost, regsvr, qmreg and the module) is
+// this build's. With VANTIRO_E2E_WINDOWS_BIN naming a Windows build's bin/ folder it
+// is that build's, run under Wine in the Wine prefix of the environment, while
+// muxsim, mcsim and the tests stay this build's. The Windows side keeps its settings
+// in the prefix's registry, which every world then shares: the tests run one at a
+// time, and each world starts from a registry without the client's keys.
 #pragma once
 
 #include <sys/types.h>
@@ -27,11 +34,22 @@ using testsupport::ReadFile;
 using testsupport::Result;
 using testsupport::RunProgram;
 
-std::string PluginModule();  // VantiroPlugin.so of this build
+// Whether the client's side is the Windows build's (see above).
+bool WindowsHost();
+// The client's side's programs: "qmhost", "regsvr", "qmreg".
+std::string Tool(const std::string& name);
+// The module as regsvr is given it and as its registration names it: this build's
+// VantiroPlugin.so, or the Windows build's VantiroPlugin.dll by its Windows path.
+std::string PluginModule();
+// A file or folder of the world as the client's side names it in its settings: a
+// path with a drive, as on Windows ("C:/tmp/x", which this build's libqmos reads as
+// /tmp/x; "Z:\tmp\x" for Wine, whose drive Z: is the root of this system).
+std::string HostPath(const std::string& path);
 
 // A fresh folder removed with its content at the end.
 class World {
  public:
+  World();
   const std::string& Dir() const { return dir_.Path(); }
   std::string File(const std::string& name) const { return dir_.File(name); }
   // The environment every program of this world gets: its registry file and the
@@ -43,7 +61,7 @@ class World {
   // A CA (ca.pem), a server certificate it signs (server.pem, server.key) and a
   // self-signed one of another issuer (foreign.pem, foreign.key).
   void MakeCertificates();
-  // Registry settings through qmreg.
+  // Registry settings through the client's side's qmreg.
   void SetString(const std::string& key, const std::string& name, const std::string& value);
   void SetDword(const std::string& key, const std::string& name, unsigned value);
 

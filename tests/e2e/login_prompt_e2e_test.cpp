@@ -194,11 +194,11 @@ TEST(LoginDialogAtTerminal, IsFilledAndSubmittedWithThePasswordNeverShown) {
   World world;
   testsupport::Tmux tmux(world.File("tmux.sock"));
   if (!tmux.Available()) GTEST_SKIP() << "tmux is not installed";
-  ASSERT_EQ(RunProgram(e2e::BinDir() + "/regsvr", {e2e::PluginModule()}, world.Env(), "").status, 0);
+  ASSERT_EQ(RunProgram(e2e::Tool("regsvr"), {e2e::PluginModule()}, world.Env(), "").status, 0);
   testsupport::WriteFile(world.File("script.txt"), "set mc_profile 1234\nmenu 1203\nwait mc_last_failed\nquit\n");
   std::string command = "exec env";
   for (const auto& [name, value] : world.Env()) command += " " + testsupport::ShellQuoted(name + "=" + value);
-  for (const std::string& arg : {e2e::BinDir() + "/qmhost", std::string("--plugin"), std::string("VantiroPlugin.Vantiro"),
+  for (const std::string& arg : {e2e::Tool("qmhost"), std::string("--plugin"), std::string("VantiroPlugin.Vantiro"),
                                  std::string("--script"), world.File("script.txt"), std::string("--events"),
                                  world.File("events.out"), std::string("--format"), std::string("json"),
                                  std::string("--interactive"), std::string("--show-secrets")})
@@ -250,13 +250,13 @@ TEST(LoginDialogThroughHost, HelpAndSavedAddressesFollowTheRegistry) {
   };
   for (const auto& run : runs) {
     World world;
-    ASSERT_EQ(RunProgram(e2e::BinDir() + "/regsvr", {e2e::PluginModule()}, world.Env(), "").status, 0);
+    ASSERT_EQ(RunProgram(e2e::Tool("regsvr"), {e2e::PluginModule()}, world.Env(), "").status, 0);
     world.SetDword(kPluginData, "use_server_dropdown", 2);
     world.SetString(kPluginData, "SavedIP0", "10.0.0.1");
     world.SetString(kPluginData, "SavedIP1", "MUX.example");
     if (!run.helpUrl.empty()) world.SetString(kPluginData, "help_url", run.helpUrl);
     const e2e::Result host = RunProgram(
-        e2e::BinDir() + "/qmhost", {"--plugin", "VantiroPlugin.Vantiro", "--format", "json"}, world.Env(),
+        e2e::Tool("qmhost"), {"--plugin", "VantiroPlugin.Vantiro", "--format", "json"}, world.Env(),
         "set mc_gateway_server mux.example\nset mc_profile 1234\n"
         "form TInputPasswordForm click btnTellMe; type ComboBoxServerName 10.7.7.7; type edtPassword 1; "
         "type edtVerify 1; click Button1\nmenu 1203\nwait \"phase\":\"closed\"\nwait mc_last_failed\nquit\n");

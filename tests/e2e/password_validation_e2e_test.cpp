@@ -44,7 +44,7 @@ class PasswordValidationTest : public ConnectionTest {
  protected:
   void SetUp() override {
     // The preferences cache goes to the install folder: here, the test's folder.
-    world.SetString(kSettings, "InstallDir", "C:" + world.Dir());
+    world.SetString(kSettings, "InstallDir", e2e::HostPath(world.Dir()));
     ConnectionTest::SetUp();
   }
 

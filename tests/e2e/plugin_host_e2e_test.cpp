@@ -24,17 +24,17 @@ const char* const kLookup = "service_name:multiplexor\nforced:1\n";
 class PluginHostTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const Result reg = RunProgram(e2e::BinDir() + "/regsvr", {e2e::PluginModule()}, world.Env(), "");
+    const Result reg = RunProgram(e2e::Tool("regsvr"), {e2e::PluginModule()}, world.Env(), "");
     ASSERT_EQ(reg.status, 0) << reg.out << reg.err;
     // The trace file goes into the world's folder, given in Windows form.
-    world.SetString(kSettings, "TraceFilesDir", "C:" + world.Dir());
+    world.SetString(kSettings, "TraceFilesDir", e2e::HostPath(world.Dir()));
     world.SetDword(kSettings, "TraceEnabled", 1);
   }
 
   Result Host(const std::string& script, const std::vector<std::string>& extra = {}) {
     std::vector<std::string> args{"--format", "json"};
     args.insert(args.end(), extra.begin(), extra.end());
-    return RunProgram(e2e::BinDir() + "/qmhost", args, world.Env(), script);
+    return RunProgram(e2e::Tool("qmhost"), args, world.Env(), script);
   }
 
   std::string Trace() const { return e2e::ReadFile(world.TraceFile()); }
@@ -50,7 +50,7 @@ std::vector<json> OfKind(const std::vector<json>& events, const std::string& kin
 }
 
 std::string Qmreg(const World& world, const std::vector<std::string>& args) {
-  return RunProgram(e2e::BinDir() + "/qmreg", args, world.Env(), "").out;
+  return RunProgram(e2e::Tool("qmreg"), args, world.Env(), "").out;
 }
 
 TEST_F(PluginHostTest, RegistrationWritesEveryValueAndUnregistrationKeepsTheTypeLibrary) {
@@ -84,14 +84,14 @@ TEST_F(PluginHostTest, RegistrationWritesEveryValueAndUnregistrationKeepsTheType
   EXPECT_NE(Qmreg(world, {"query", "HKCR\\VantiroPlugin.Vantiro\\CLSID"}).find(kClsid),
             std::string::npos);
 
-  const Result unreg = RunProgram(e2e::BinDir() + "/regsvr", {"/u", e2e::PluginModule()}, world.Env(), "");
+  const Result unreg = RunProgram(e2e::Tool("regsvr"), {"/u", e2e::PluginModule()}, world.Env(), "");
   ASSERT_EQ(unreg.status, 0) << unreg.err;
-  EXPECT_EQ(RunProgram(e2e::BinDir() + "/qmreg", {"query", hostKey}, world.Env(), "").status, 1);
-  EXPECT_EQ(RunProgram(e2e::BinDir() + "/qmreg", {"query", classKey}, world.Env(), "").status, 1);
-  EXPECT_EQ(RunProgram(e2e::BinDir() + "/qmreg", {"query", "HKCR\\VantiroPlugin.Vantiro"}, world.Env(), "")
+  EXPECT_EQ(RunProgram(e2e::Tool("qmreg"), {"query", hostKey}, world.Env(), "").status, 1);
+  EXPECT_EQ(RunProgram(e2e::Tool("qmreg"), {"query", classKey}, world.Env(), "").status, 1);
+  EXPECT_EQ(RunProgram(e2e::Tool("qmreg"), {"query", "HKCR\\VantiroPlugin.Vantiro"}, world.Env(), "")
                 .status,
             1);
-  EXPECT_EQ(RunProgram(e2e::BinDir() + "/qmreg",
+  EXPECT_EQ(RunProgram(e2e::Tool("qmreg"),
                 {"query", "HKCR\\TypeLib\\{557FA17D-8169-4A4A-8F05-DA9CD98F5623}"}, world.Env(), "")
                 .status,
             0);
@@ -140,7 +140,7 @@ TEST_F(PluginHostTest, SubscribesInOrderAndRepeatsTheLookupWhileNoAnswerComes) {
 
 TEST_F(PluginHostTest, HandshakeSucceedsWithAServerTheConfiguredCaSigned) {
   world.MakeCertificates();
-  world.SetString(kSettings, "CACertificate", "C:" + world.File("ca.pem"));
+  world.SetString(kSettings, "CACertificate", e2e::HostPath(world.File("ca.pem")));
   e2e::TlsServer server(world.File("server.pem"), world.File("server.key"), world.File("s.log"));
   const std::string service = "multiplexor=127.0.0.1:" + std::to_string(server.Port());
   const Result run = Host("wait service_lookup_response 10000\nsleep 3000\nterminate\nquit\n",
@@ -155,7 +155,7 @@ TEST_F(PluginHostTest, HandshakeSucceedsWithAServerTheConfiguredCaSigned) {
 
 TEST_F(PluginHostTest, AForeignCertificateFailsTheHandshakeAndTheSupervisorPauses) {
   world.MakeCertificates();
-  world.SetString(kSettings, "CACertificate", "C:" + world.File("ca.pem"));
+  world.SetString(kSettings, "CACertificate", e2e::HostPath(world.File("ca.pem")));
   e2e::TlsServer server(world.File("foreign.pem"), world.File("foreign.key"), world.File("s.log"));
   const std::string service = "multiplexor=127.0.0.1:" + std::to_string(server.Port());
   // Two attempts: the second lookup follows the 10 s pause (0.5 s at this scale).

@@ -34,9 +34,33 @@ int ExitStatus(int waitStatus) {
   return WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
 }
 
+namespace {
+
+// Windows programs (.exe) run under Wine: the wine found on PATH, or "" when none is.
+std::string WineFor(const std::string& program) {
+  const std::string suffix = ".exe";
+  if (program.size() < suffix.size() ||
+      program.compare(program.size() - suffix.size(), suffix.size(), suffix) != 0)
+    return "";
+  const char* path = std::getenv("PATH");
+  std::string folders = path ? path : "/usr/bin:/bin";
+  for (std::size_t at = 0; at <= folders.size();) {
+    std::size_t end = folders.find(':', at);
+    if (end == std::string::npos) end = folders.size();
+    const std::string candidate = folders.substr(at, end - at) + "/wine";
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    at = end + 1;
+  }
+  return "";
+}
+
+}  // namespace
+
 pid_t Spawn(const std::string& program, const std::vector<std::string>& args,
             const Environment& env, int in, int out, int err) {
+  const std::string wine = WineFor(program);
   std::vector<std::string> argvText{program};
+  if (!wine.empty()) argvText.insert(argvText.begin(), wine);
   argvText.insert(argvText.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : argvText) argv.push_back(a.data());
@@ -64,7 +88,7 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& args,
       if (streams[fd] != kInherit) dup2(streams[fd] >= 0 ? streams[fd] : null, fd);
     }
     setpgid(0, 0);
-    execve(program.c_str(), argv.data(), envp.data());
+    execve(argvText.front().c_str(), argv.data(), envp.data());
     _exit(127);
   }
   return pid;

@@ -52,16 +52,16 @@ StaticClassFactory g_factory(g_locks, [] { return new Counter; });
 
 extern "C" {
 
-HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
+HRESULT QMOS_COM_CALL DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   if (clsid != com_test::kServerClsid) return CLASS_E_CLASSNOTAVAILABLE;
   return g_factory.QueryInterface(riid, ppv);
 }
 
-HRESULT DllCanUnloadNow() { return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE; }
+HRESULT QMOS_COM_CALL DllCanUnloadNow() { return g_objects == 0 && g_locks == 0 ? S_OK : S_FALSE; }
 
-HRESULT DllRegisterServer() {
+HRESULT QMOS_COM_CALL DllRegisterServer() {
   const std::string clsid = GuidToString(com_test::kServerClsid);
   auto inproc = RegKey::Open(RegRoot::ClassesRoot, "CLSID\\" + clsid + "\\InprocServer32", true);
   auto progId = RegKey::Open(RegRoot::ClassesRoot, std::string(com_test::kServerProgId) + "\\CLSID", true);
@@ -72,7 +72,7 @@ HRESULT DllRegisterServer() {
   return ok ? S_OK : SELFREG_E_CLASS;
 }
 
-HRESULT DllUnregisterServer() {
+HRESULT QMOS_COM_CALL DllUnregisterServer() {
   RegDeleteKey(RegRoot::ClassesRoot, "CLSID\\" + GuidToString(com_test::kServerClsid));
   RegDeleteKey(RegRoot::ClassesRoot, com_test::kServerProgId);
   return S_OK;

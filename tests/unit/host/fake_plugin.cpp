@@ -266,7 +266,7 @@ void UnregisterClass(const CLSID& clsid, const char* progId) {
 
 extern "C" {
 
-__attribute__((visibility("default"))) HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
+__attribute__((visibility("default"))) HRESULT QMOS_COM_CALL DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   if (clsid == host_test::kFakeClsidA) return g_factoryA.QueryInterface(riid, ppv);
@@ -276,18 +276,18 @@ __attribute__((visibility("default"))) HRESULT DllGetClassObject(REFCLSID clsid,
 
 // Unloadable only when no object, no lock and no thread is left: a worker's code
 // lives in this module.
-__attribute__((visibility("default"))) HRESULT DllCanUnloadNow() {
+__attribute__((visibility("default"))) HRESULT QMOS_COM_CALL DllCanUnloadNow() {
   return g_objects == 0 && g_locks == 0 && TThread::RunningCount() == 0 ? S_OK : S_FALSE;
 }
 
-__attribute__((visibility("default"))) HRESULT DllRegisterServer() {
+__attribute__((visibility("default"))) HRESULT QMOS_COM_CALL DllRegisterServer() {
   return RegisterClass(host_test::kFakeClsidA, host_test::kFakeProgIdA) &&
                  RegisterClass(host_test::kFakeClsidB, host_test::kFakeProgIdB)
              ? S_OK
              : SELFREG_E_CLASS;
 }
 
-__attribute__((visibility("default"))) HRESULT DllUnregisterServer() {
+__attribute__((visibility("default"))) HRESULT QMOS_COM_CALL DllUnregisterServer() {
   UnregisterClass(host_test::kFakeClsidA, host_test::kFakeProgIdA);
   UnregisterClass(host_test::kFakeClsidB, host_test::kFakeProgIdB);
   return S_OK;

@@ -371,7 +371,11 @@ TEST_F(PluginTest, EveryMethodIsReachableLateBound) {
   ASSERT_EQ(plugin.As(qmos::IID_IDispatch, dispatch), qmos::S_OK);
   const char* methods[] = {"Initialize", "Terminate", "HasGUI", "PlugInInfo", "Publish"};
   for (int i = 0; i < 5; ++i) EXPECT_EQ(IdOf(dispatch.Get(), methods[i]), 0x60020000 + i) << methods[i];
-  EXPECT_EQ(IdOf(dispatch.Get(), "GetMenuStructure"), qmos::DISPID_UNKNOWN);
+  // A script reaches only this IDispatch: the menu's members answer through it too,
+  // moved up out of the first interface's numbers.
+  EXPECT_EQ(IdOf(dispatch.Get(), "GetMenuStructure"), 0x60030000);
+  EXPECT_EQ(IdOf(dispatch.Get(), "menuoptionselected"), 0x60030001);
+  EXPECT_EQ(IdOf(dispatch.Get(), "NoSuchMember"), qmos::DISPID_UNKNOWN);
 
   FakeHost host;
   EXPECT_EQ(Call(dispatch.Get(), 0x60020000, {qmos::VariantFromUnknown(&host)}), qmos::S_OK);
@@ -412,6 +416,9 @@ TEST_F(PluginTest, EveryMethodIsReachableLateBound) {
   qmos::SysFreeString(structure);
   // Terminated: every choice, known or not, is accepted and does nothing.
   EXPECT_EQ(Call(menu.Get(), 0x60020001, {qmos::VariantFromI2(1202)}), qmos::S_OK);
+  EXPECT_EQ(Call(dispatch.Get(), 0x60030001, {qmos::VariantFromI4(1202)}), qmos::S_OK);
+  EXPECT_EQ(Call(dispatch.Get(), 0x60030001, {qmos::VariantFromBstr(qmos::BstrFromUtf8("x"))}),
+            qmos::DISP_E_TYPEMISMATCH);
 }
 
 }  // namespace

@@ -45,16 +45,31 @@ class DualDispatch : public Interface {
   qmos::HRESULT QMOS_COM_CALL GetIDsOfNames(qmos::REFIID riid, qmos::LPOLESTR* names,
                                             qmos::UINT count, qmos::LCID lcid,
                                             qmos::DISPID* ids) override {
-    if (typeInfo_ && riid == qmos::IID_NULL)
-      return qmos::DispGetIDsOfNames(typeInfo_.Get(), names, count, ids);
-    return dispatchTable_.GetIDsOfNames(riid, names, count, lcid, ids);
+    qmos::HRESULT hr = typeInfo_ && riid == qmos::IID_NULL
+                           ? qmos::DispGetIDsOfNames(typeInfo_.Get(), names, count, ids)
+                           : dispatchTable_.GetIDsOfNames(riid, names, count, lcid, ids);
+    if (hr == qmos::DISP_E_UNKNOWNNAME && other_ != nullptr && count > 0 &&
+        SUCCEEDED(other_->GetIDsOfNames(riid, names, count, lcid, ids)))
+      ids[0] += kOtherDispIdOffset;
+    else
+      return hr;
+    return qmos::S_OK;
   }
   qmos::HRESULT QMOS_COM_CALL Invoke(qmos::DISPID id, qmos::REFIID riid, qmos::LCID lcid,
                                      qmos::WORD flags, qmos::DISPPARAMS* params,
                                      qmos::VARIANT* result, qmos::EXCEPINFO* excepInfo,
                                      qmos::UINT* argErr) override {
+    if (other_ != nullptr && id >= kDispIdFirstOther)
+      return other_->Invoke(id - kOtherDispIdOffset, riid, lcid, flags, params, result, excepInfo,
+                            argErr);
     return dispatchTable_.Invoke(id, riid, lcid, flags, params, result, excepInfo, argErr);
   }
+
+  // A script host reaches only the object's IDispatch (the first dual interface's):
+  // through it the other dual interface's members answer too, under their own
+  // dispatch identifiers moved up by kOtherDispIdOffset (0x60030000 upward).
+  static constexpr qmos::DISPID kOtherDispIdOffset = 0x00010000;
+  static constexpr qmos::DISPID kDispIdFirstOther = quillmere::kDispIdFirstDual + kOtherDispIdOffset;
 
  protected:
   ~DualDispatch() = default;
@@ -65,6 +80,9 @@ class DualDispatch : public Interface {
   }
   qmos::DispatchTable dispatchTable_;
   qmos::ComPtr<qmos::ITypeInfo> typeInfo_;
+  // The other dual interface's table, answered through this IDispatch too (set on the
+  // object's IDispatch only).
+  const qmos::DispatchTable* other_ = nullptr;
 };
 
 class TVantiroImpl final : public IVantiro,

@@ -51,7 +51,8 @@ inline constexpr int kInherit = -2;  // the stream of this process
 
 // Starts program with args and env (added to this process's environment) in a
 // process group of its own, its standard streams on the given descriptors; the
-// process id, or -1. A program that cannot be run ends with status 127.
+// process id, or -1. A program that cannot be run ends with status 127. A Windows
+// program (a name ending in ".exe") runs under the wine found on PATH.
 pid_t Spawn(const std::string& program, const std::vector<std::string>& args,
             const Environment& env, int in, int out, int err);
 

@@ -2,12 +2,11 @@
 // factory that lives as long as its module, and the module's own path.
 #pragma once
 
-#include <dlfcn.h>
-
 #include <atomic>
 #include <string>
 
 #include "qmos/com.h"
+#include "qmos/paths.h"
 
 namespace testsupport {
 
@@ -51,10 +50,6 @@ class StaticClassFactory final : public qmos::IClassFactory {
 
 // The path of the loaded module that holds address (pass the address of a static
 // of the module itself), or "".
-inline std::string ModulePathOf(const void* address) {
-  Dl_info info{};
-  if (!dladdr(address, &info) || !info.dli_fname) return "";
-  return info.dli_fname;
-}
+inline std::string ModulePathOf(const void* address) { return qmos::ModuleFileOf(address); }
 
 }  // namespace testsupport

@@ -29,6 +29,9 @@ if(VANTIRO_MINGW_SHARED_RUNTIME)
   endforeach()
 endif()
 
+# Resource scripts (a module's VERSIONINFO) with the toolchain's windres.
+enable_language(RC)
+
 # <windows.h> without its min and max macros and the rarely used parts.
 add_compile_definitions(NOMINMAX WIN32_LEAN_AND_MEAN)
 # COM interface methods and a server module's entry points are __stdcall on 32-bit
@@ -48,3 +51,15 @@ endforeach()
 
 find_package(nlohmann_json REQUIRED PATHS /usr/share/cmake NO_CMAKE_FIND_ROOT_PATH)
 find_package(CLI11 REQUIRED PATHS /usr/share/cmake NO_CMAKE_FIND_ROOT_PATH)
+# Their targets name the build machine's include folder (/usr/include), whose C
+# headers must not reach the cross compiler: they name a folder of this build that
+# holds links to their own header folders only.
+set(vantiro_host_headers ${CMAKE_BINARY_DIR}/host-headers)
+file(MAKE_DIRECTORY ${vantiro_host_headers})
+foreach(header_target IN ITEMS nlohmann_json::nlohmann_json:nlohmann CLI11::CLI11:CLI)
+  string(REGEX MATCH "^(.*):([^:]*)$" header_target "${header_target}")
+  get_target_property(header_dirs ${CMAKE_MATCH_1} INTERFACE_INCLUDE_DIRECTORIES)
+  list(GET header_dirs 0 header_dir)
+  file(CREATE_LINK ${header_dir}/${CMAKE_MATCH_2} ${vantiro_host_headers}/${CMAKE_MATCH_2} SYMBOLIC)
+  set_target_properties(${CMAKE_MATCH_1} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${vantiro_host_headers})
+endforeach()

@@ -54,6 +54,7 @@ std::shared_ptr<TlsConnection> TlsConnection::Open(ssl_ctx_st* ctx, qmos::Socket
     return nullptr;  // the socket closes as it goes out of scope
   }
   // The socket stays ours: the BIO must not close it when the TLS object is freed.
+  // OpenSSL takes a socket as an int on every system, Windows included (qmos/socket.h).
   BIO* bio = BIO_new_socket(socket.Fd(), BIO_NOCLOSE);
   if (bio == nullptr) {
     failure.step = TlsOpenFailure::Step::NewBio;

@@ -19,20 +19,15 @@ struct TraceFileState {
 
 // Appends (or, once the limit is reached, overwrites from the write position) the
 // line stamp-of-time + text + line feed in the file at filePath (a path of this
-// system). A file that cannot be opened or created loses the line; a write error
-// drops the rest of the line.
+// system). A file that cannot be opened or created loses the line, and so does one
+// that may not be written (qmos/log_file.h: a link, a file of another user's or
+// with a second name); a write error drops the rest of the line.
 void WriteTraceFileLine(const std::string& filePath, const qmos::LocalTime& time,
                         std::string_view text, TraceFileState& state);
 
-// Whether an opened log file may be written: a regular file, owned by this process's
-// user, with no other name (a hard link) through which someone else could read it.
-// A file at a shared path that another user made is refused like one that does not
-// open. *size (when given) receives the file's size.
-bool OpenedFileUsable(int fd, std::int64_t* size = nullptr);
-
 // Appends text and a line feed to the file at filePath, creating it readable and
 // writable by its owner only. Like the trace file it is written only as a usable
-// file reached without a symbolic link; any other file loses the line.
+// file reached without a link; any other file loses the line.
 void AppendFileLine(const std::string& filePath, std::string_view text);
 
 // Deletes the trace file; a missing file is no error.

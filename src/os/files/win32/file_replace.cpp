@@ -95,6 +95,32 @@ bool IsFolder(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool PrivateAccess::Build() {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  DWORD size = 0;
+  const BOOL gotUser = ::GetTokenInformation(token, TokenUser, user_, sizeof user_, &size);
+  const DWORD code = ::GetLastError();
+  ::CloseHandle(token);
+  if (!gotUser) {
+    ::SetLastError(code);
+    return false;
+  }
+  DWORD systemSize = sizeof system_;
+  const PACL acl = Acl();
+  return ::CreateWellKnownSid(WinLocalSystemSid, nullptr, system_, &systemSize) &&
+         ::InitializeAcl(acl, sizeof acl_, ACL_REVISION) &&
+         ::AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, User()) &&
+         ::AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, system_) &&
+         ::InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+         ::SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) &&
+         ::SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+}
+
+bool PrivateAccess::OwnedByUser() {
+  return ::SetSecurityDescriptorOwner(&descriptor_, User(), FALSE) != 0;
+}
+
 }  // namespace detail
 
 namespace {
@@ -116,52 +142,6 @@ bool MarkForDeletion(HANDLE handle) {
   FILE_DISPOSITION_INFO remove{TRUE};
   return ::SetFileInformationByHandle(handle, FileDispositionInfo, &remove, sizeof remove) != 0;
 }
-
-// The Windows form of mode 0600: a DACL granting this process's user and SYSTEM
-// full access and nobody else. Used at creation it is protected, so the folder's
-// inheritable entries do not widen it. Holds pointers into itself: not movable.
-class PrivateAccess {
- public:
-  PrivateAccess() = default;
-  PrivateAccess(const PrivateAccess&) = delete;
-  PrivateAccess& operator=(const PrivateAccess&) = delete;
-
-  // False with the last error set.
-  bool Build() {
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    DWORD size = 0;
-    const BOOL gotUser = ::GetTokenInformation(token, TokenUser, user_, sizeof user_, &size);
-    const DWORD code = ::GetLastError();
-    ::CloseHandle(token);
-    if (!gotUser) {
-      ::SetLastError(code);
-      return false;
-    }
-    const PSID user = reinterpret_cast<TOKEN_USER*>(user_)->User.Sid;
-    DWORD systemSize = sizeof system_;
-    const PACL acl = Acl();
-    return ::CreateWellKnownSid(WinLocalSystemSid, nullptr, system_, &systemSize) &&
-           ::InitializeAcl(acl, sizeof acl_, ACL_REVISION) &&
-           ::AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, user) &&
-           ::AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, system_) &&
-           ::InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
-           ::SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) &&
-           ::SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
-  }
-  PACL Acl() { return reinterpret_cast<PACL>(acl_); }
-  SECURITY_ATTRIBUTES* Attributes() {
-    attributes_ = {sizeof attributes_, &descriptor_, FALSE};  // not inherited by children
-    return &attributes_;
-  }
-
- private:
-  alignas(8) BYTE user_[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
-  alignas(8) BYTE system_[SECURITY_MAX_SID_SIZE] = {};
-  alignas(8) BYTE acl_[sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)] = {};
-  SECURITY_DESCRIPTOR descriptor_ = {};
-  SECURITY_ATTRIBUTES attributes_ = {};
-};
 
 // Six characters for a temporary name. The name need not be secret, since
 // CREATE_NEW never opens a file that is there, but should rarely meet one; names
@@ -257,7 +237,7 @@ FileReplacement::~FileReplacement() {
 
 bool FileReplacement::Create(std::string& error) {
   if (fd_ >= 0) return true;
-  PrivateAccess access;
+  detail::PrivateAccess access;
   if (!access.Build()) {
     error = Describe("cannot make a private access list for", path_, ::GetLastError());
     return false;
@@ -323,7 +303,7 @@ bool FileReplacement::Commit(mode_t mode, std::string& error, int* keepFd) {
   // what any new file in the folder gets: the folder's inheritable entries (this
   // user and SYSTEM keep theirs, so a folder with none does not lock them out).
   if ((mode & 077) != 0) {
-    PrivateAccess access;
+    detail::PrivateAccess access;
     const DWORD code = access.Build()
                            ? ::SetSecurityInfo(handle, SE_FILE_OBJECT,
                                                DACL_SECURITY_INFORMATION |

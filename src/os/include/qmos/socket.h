@@ -81,6 +81,8 @@ class Socket {
   bool SetNonBlocking(bool nonBlocking, std::string* error = nullptr);
   bool Shutdown(ShutdownHow how = ShutdownHow::Both);
 
+  // The descriptor; on Windows the SOCKET's value (a socket that would not fit an int
+  // is refused when it is made), which is how OpenSSL takes a socket there too.
   int Fd() const { return fd_; }
   bool IsOpen() const { return fd_ >= 0; }
   // Closes the socket; safe to call again.

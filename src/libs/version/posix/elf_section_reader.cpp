@@ -1,4 +1,4 @@
-#include "elf_section_reader.h"
+#include "posix/elf_section_reader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -4,7 +4,6 @@
 // connection down. The steps are the TLS client's (src/tls), which the mailbox
 // server's client takes too; the supervisor adds its own traces, keeps its context
 // between attempts, reads the address by its own rule and can be stopped.
-#include <arpa/inet.h>
 
 #include <string_view>
 #include <utility>
@@ -169,7 +168,7 @@ bool PluginThread::ResolveAddress(qmos::Ipv4Address& target, ConnectFailure& fai
     }
     Trace("PluginThread::ConnectToMultiplexor(): After calling gethostbyname(%s)", name.c_str());
   } else {
-    target.value = ntohl(::inet_addr(address.c_str()));
+    target = qmos::Ipv4FromDottedText(address);
     Trace("PluginThread::ConnectToMultiplexor(): After calling inet_addr(%s)", address.c_str());
   }
   return true;

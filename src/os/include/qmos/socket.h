@@ -22,6 +22,10 @@ struct Ipv4Address {
   friend bool operator==(const Ipv4Address&, const Ipv4Address&) = default;
 };
 
+// The address a dotted text gives as the classic inet_addr reads it (fewer than four
+// parts, octal and hex parts allowed); 255.255.255.255 for a text that is none.
+Ipv4Address Ipv4FromDottedText(const std::string& text);
+
 // Looks name up (a dotted address or a host name). False with error set when it
 // has no IPv4 address or the lookup failed; *code (when given) is then the
 // resolver's code (an EAI_ value; EAI_NODATA when the name has no IPv4 address,

@@ -56,6 +56,11 @@ std::string ErrnoText(const std::string& text, int err) {
   return text + ": " + message + " (" + std::to_string(err) + ")";
 }
 
+Ipv4Address Ipv4FromDottedText(const std::string& text) {
+  detail::StartWinsock();
+  return Ipv4Address{ntohl(::inet_addr(text.c_str()))};
+}
+
 bool ResolveIPv4(const std::string& name, Ipv4Address& address, std::string& error, int* code) {
   if (code != nullptr) *code = 0;
   if (name.empty() || name.find('\0') != std::string::npos) {

@@ -6,7 +6,12 @@
 #   scripts/openssl-windows.sh x64|x86
 # The source is the version the archive ships (`apt-get source openssl`, which needs
 # a deb-src entry for the same suites: added as root when missing). The result is
-# kept outside the work tree, in ${VANTIRO_CACHE:-~/.cache/vantiro}/openssl-VERSION-TARGET.
+# kept outside the work tree, in ${VANTIRO_CACHE:-~/.cache/vantiro}/openssl-VERSION-TARGET-unpinned.
+#
+# no-pinshared: by default OpenSSL pins the module that holds its code so that it is
+# never unloaded; linked into the plug-in, that would keep the plug-in's DLL loaded
+# until the process ends. Unpinned, the module unloads when COM frees it, and
+# OpenSSL's own exit handler, registered in the module, cleans up as it goes.
 set -euo pipefail
 
 target=${1:?usage: openssl-windows.sh x64|x86}
@@ -50,7 +55,7 @@ if [[ -z "$(source_versions)" ]]; then
   [[ -n "$(source_versions)" ]] || { log "apt-get still knows no openssl source"; exit 1; }
 fi
 
-prefix_of() { echo "$cache/openssl-$1-$target"; }
+prefix_of() { echo "$cache/openssl-$1-$target-unpinned"; }
 built() { [[ -f "$1/lib/libssl.a" && -f "$1/lib/libcrypto.a" && -f "$1/include/openssl/ssl.h" ]]; }
 
 # A version built before is used as it is; the newest first.
@@ -92,7 +97,7 @@ if ! (
   cd "$srcdir"
   # The POSIX thread model's compilers, as the product's own build uses.
   CC="$triple-gcc-posix" AR="$triple-ar" RANLIB="$triple-ranlib" RC="$triple-windres" \
-    ./Configure "$configure_target" no-shared no-tests "${options[@]}" --prefix="$staging" --libdir=lib &&
+    ./Configure "$configure_target" no-shared no-tests no-pinshared "${options[@]}" --prefix="$staging" --libdir=lib &&
     make -j"$(nproc)" build_libs &&
     make install_dev
 ) >"$buildlog" 2>&1; then

@@ -3,7 +3,10 @@
 # windows-x86) and runs every test. Most tests wait on sockets, child programs and
 # scaled timers rather than compute, so ctest runs twice as many at once as there
 # are cores (VANTIRO_TEST_JOBS to choose another number). The Windows presets' tests
-# run under Wine, in a Wine prefix made for the run in a temporary folder.
+# run under Wine, in a Wine prefix made for the run in a temporary folder: the unit
+# tests through ctest, then the end-to-end suite of the default build with the
+# Windows build's client side (qmhost.exe, regsvr.exe, qmreg.exe and the module),
+# one test at a time, as they share the prefix's registry.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,3 +23,11 @@ case "$preset" in
     ;;
 esac
 ctest --preset "$preset" -j "$jobs"
+case "$preset" in
+  windows-*)
+    scripts/build.sh default
+    echo "End-to-end tests with the client side of build-$preset"
+    VANTIRO_E2E_WINDOWS_BIN="$PWD/build-$preset/bin" QM_TEST_BIN_DIR="$PWD/build/bin" \
+      QM_TEST_LIB_DIR="$PWD/build/lib" build/bin/e2e_tests --gtest_brief=1
+    ;;
+esac

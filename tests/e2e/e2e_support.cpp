@@ -21,13 +21,14 @@ std::string WindowsBin() {
   return bin ? bin : "";
 }
 
-// The keys of the client's side that a world must start without.
-const char* const kClientKeys[] = {
-    "HKLM\\SOFTWARE\\Quillmere",
-    "HKCU\\Software\\Quillmere",
-    "HKCR\\VantiroPlugin.Vantiro",
-    "HKCR\\CLSID\\{8E902927-A1DF-4A2F-8739-7725DBAEE5C7}",
-};
+// The keys of the client's side that a world must start without, removed by one
+// import.
+const char* const kClientKeysRemoved =
+    "Windows Registry Editor Version 5.00\n\n"
+    "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Quillmere]\n\n"
+    "[-HKEY_CURRENT_USER\\Software\\Quillmere]\n\n"
+    "[-HKEY_CLASSES_ROOT\\VantiroPlugin.Vantiro]\n\n"
+    "[-HKEY_CLASSES_ROOT\\CLSID\\{8E902927-A1DF-4A2F-8739-7725DBAEE5C7}]\n";
 
 }  // namespace
 
@@ -49,15 +50,20 @@ std::string HostPath(const std::string& path) {
   return windows;
 }
 
+std::string HostFile(const std::string& path) { return WindowsHost() ? HostPath(path) : path; }
+
+std::string HostLauncher() { return WindowsHost() ? "wine " : ""; }
+
 World::World() {
   if (!WindowsHost()) return;
-  for (const char* key : kClientKeys) RunProgram(Tool("qmreg"), {"delete", key, "/f"}, Env(), "");
+  testsupport::WriteFile(File("clean.reg"), kClientKeysRemoved);
+  const Result r = RunProgram(Tool("qmreg"), {"import", HostPath(File("clean.reg"))}, Env(), "");
+  if (r.status != 0) throw std::runtime_error("qmreg import failed: " + r.err);
 }
 
 std::map<std::string, std::string> World::Env() const {
-  return {{"QUILLMERE_REGISTRY", File("registry.reg")},
-          {"VANTIRO_TIME_SCALE", timeScale_},
-          {"WINEDEBUG", "-all"}};
+  if (WindowsHost()) return {{"VANTIRO_TIME_SCALE", timeScale_}, {"WINEDEBUG", "-all"}};
+  return {{"QUILLMERE_REGISTRY", File("registry.reg")}, {"VANTIRO_TIME_SCALE", timeScale_}};
 }
 
 void World::MakeCertificates() {

@@ -45,6 +45,11 @@ std::string PluginModule();
 // path with a drive, as on Windows ("C:/tmp/x", which this build's libqmos reads as
 // /tmp/x; "Z:\tmp\x" for Wine, whose drive Z: is the root of this system).
 std::string HostPath(const std::string& path);
+// A file of the world as the client's side takes it on its command line: the path
+// itself, or its Windows form for Wine.
+std::string HostFile(const std::string& path);
+// What a shell command line puts before a client's side's program: "wine " or "".
+std::string HostLauncher();
 
 // A fresh folder removed with its content at the end.
 class World {

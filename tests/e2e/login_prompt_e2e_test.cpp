@@ -198,9 +198,11 @@ TEST(LoginDialogAtTerminal, IsFilledAndSubmittedWithThePasswordNeverShown) {
   testsupport::WriteFile(world.File("script.txt"), "set mc_profile 1234\nmenu 1203\nwait mc_last_failed\nquit\n");
   std::string command = "exec env";
   for (const auto& [name, value] : world.Env()) command += " " + testsupport::ShellQuoted(name + "=" + value);
+  command += " " + e2e::HostLauncher();
   for (const std::string& arg : {e2e::Tool("qmhost"), std::string("--plugin"), std::string("VantiroPlugin.Vantiro"),
-                                 std::string("--script"), world.File("script.txt"), std::string("--events"),
-                                 world.File("events.out"), std::string("--format"), std::string("json"),
+                                 std::string("--script"), e2e::HostFile(world.File("script.txt")),
+                                 std::string("--events"), e2e::HostFile(world.File("events.out")),
+                                 std::string("--format"), std::string("json"),
                                  std::string("--interactive"), std::string("--show-secrets")})
     command += " " + testsupport::ShellQuoted(arg);
   ASSERT_TRUE(tmux.Start("host", command));

@@ -66,11 +66,13 @@ TEST_F(PluginHostTest, RegistrationWritesEveryValueAndUnregistrationKeepsTheType
       "mandatory    REG_DWORD    0x0",
       "has_gui    REG_DWORD    0x0",
       "customer    REG_SZ    "};
+  // In the order written, as this build's registry lists them; Wine's registry lists
+  // a key's values sorted by name, so there only each one is looked for.
   std::size_t at = 0;
   for (const std::string& value : expected) {
     const std::size_t found = values.find(value, at);
     ASSERT_NE(found, std::string::npos) << value << " in order in\n" << values;
-    at = found + value.size();
+    if (!e2e::WindowsHost()) at = found + value.size();
   }
   const std::size_t stamp = values.find("install_datetime    REG_SZ    ") + 30;
   const std::string digits = values.substr(stamp, values.find('\n', stamp) - stamp);

@@ -7,6 +7,14 @@ if(NOT VANTIRO_OPENSSL_ROOT)
   message(FATAL_ERROR "A Windows build needs VANTIRO_OPENSSL_ROOT: OpenSSL for this target, as "
                       "scripts/openssl-windows.sh builds it (scripts/build.sh windows-x64 does both)")
 endif()
+# Another OpenSSL (a new version, other options) is found afresh, not from the cache.
+if(NOT "${VANTIRO_OPENSSL_ROOT}" STREQUAL "${VANTIRO_OPENSSL_ROOT_FOUND}")
+  foreach(cached OPENSSL_INCLUDE_DIR OPENSSL_SSL_LIBRARY OPENSSL_CRYPTO_LIBRARY LIB_EAY SSL_EAY
+                 LIB_EAY_DEBUG LIB_EAY_RELEASE SSL_EAY_DEBUG SSL_EAY_RELEASE)
+    unset(${cached} CACHE)
+  endforeach()
+  set(VANTIRO_OPENSSL_ROOT_FOUND "${VANTIRO_OPENSSL_ROOT}" CACHE INTERNAL "")
+endif()
 set(OPENSSL_ROOT_DIR ${VANTIRO_OPENSSL_ROOT})
 set(OPENSSL_USE_STATIC_LIBS TRUE)
 list(APPEND CMAKE_FIND_ROOT_PATH ${VANTIRO_OPENSSL_ROOT})

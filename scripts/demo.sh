@@ -22,6 +22,12 @@
 # ends the host with status 3 when its text does not come, and this script stops with
 # a non-zero status, naming the step, when anything it waits for does not happen.
 #
+# With --windows (or --windows x86) the client's side is the Windows build's: qmhost.exe,
+# regsvr.exe, qmreg.exe and VantiroPlugin.dll (64-bit, or 32-bit where 32-bit Wine is
+# installed) run under Wine in a Wine prefix made for the run, with the settings in
+# its registry and the folder's paths in Windows form (Z:\...); the emulators stay
+# this system's programs.
+#
 # Environment: VANTIRO_TIME_SCALE (default 0.2) multiplies every wait and interval of
 # the plug-in (heartbeats every 3 s instead of 15 s, the reconnection pause 2 s
 # instead of 10 s). The folder stays afterwards, for the trace and a session by hand.
@@ -30,6 +36,30 @@ cd "$(dirname "$0")/.."
 root=$PWD
 bin=$root/build/bin
 lib=$root/build/lib
+
+# The client's side: this build's programs, or with --windows the Windows build's.
+windows=''
+case "${1:-}" in
+  --windows) windows=${2:-x64} ;;
+  '') ;;
+  *) echo "usage: scripts/demo.sh [--windows [x64|x86]]" >&2; exit 2 ;;
+esac
+case "$windows" in
+  '' | x64 | x86) ;;
+  *) echo "usage: scripts/demo.sh [--windows [x64|x86]]" >&2; exit 2 ;;
+esac
+if [[ -n $windows ]]; then
+  host_bin=$root/build-windows-$windows/bin
+  host_tool() { wine "$host_bin/$1.exe" "${@:2}"; }
+  host_file() { winepath -w "$1" 2>/dev/null; }   # Z:\... for Wine
+  plugin_module() { host_file "$host_bin/VantiroPlugin.dll"; }
+else
+  host_tool() { "$bin/$1" "${@:2}"; }
+  host_file() { echo "$1"; }
+  plugin_module() { echo "$lib/VantiroPlugin.so"; }
+fi
+# A path as the registry holds it: Windows form ("C:/x", which this build reads as /x).
+registry_path() { if [[ -n $windows ]]; then host_file "$1"; else echo "C:$1"; fi; }
 
 export VANTIRO_TIME_SCALE=${VANTIRO_TIME_SCALE:-0.2}
 readonly profile=1234 password=11112222 wrong_password=11110000 new_password=13572468
@@ -166,8 +196,11 @@ start_mcsim() {
 
 start_qmhost() {
   mkfifo "$work/qmhost.in"
-  "$bin/qmhost" --plugin VantiroPlugin.Vantiro --settings "$work/settings.json" \
-    --format text --events "$work/host.log" \
+  # Started directly (not through a function), so that host_pid is the host itself.
+  local program=("$bin/qmhost")
+  [[ -z $windows ]] || program=(wine "$host_bin/qmhost.exe")
+  "${program[@]}" --plugin VantiroPlugin.Vantiro --settings "$(host_file "$work/settings.json")" \
+    --format text --events "$(host_file "$work/host.log")" \
     <"$work/qmhost.in" >"$work/qmhost.out" 2>&1 &
   host_pid=$!
   exec 4>"$work/qmhost.in"
@@ -200,19 +233,34 @@ build() {
   scripts/build.sh default >"${TMPDIR:-/tmp}/vantiro-demo-build.log" 2>&1 ||
     { cat "${TMPDIR:-/tmp}/vantiro-demo-build.log" >&2; fail "the build failed"; }
   note "built into build/bin and build/lib"
+  [[ -n $windows ]] || return 0
+  heading "Building the Windows client side (scripts/build.sh windows-$windows)"
+  scripts/build.sh "windows-$windows" >"${TMPDIR:-/tmp}/vantiro-demo-build.log" 2>&1 ||
+    { cat "${TMPDIR:-/tmp}/vantiro-demo-build.log" >&2; fail "the Windows build failed"; }
+  note "built into build-windows-$windows/bin"
+  source scripts/wine-prefix.sh
+  trap 'cleanup; wine_prefix_cleanup' EXIT
+  if [[ $windows == x86 ]] && ! wine_runs_x86; then
+    fail "32-bit Wine is not installed here: use --windows x64"
+  fi
+  note "a Wine prefix for this run: $WINEPREFIX"
 }
 
 prepare_folder() {
   work=$(mktemp -d "${TMPDIR:-/tmp}/vantiro-demo.XXXXXX")
-  export QUILLMERE_REGISTRY=$work/registry.reg
   heading "A throw-away folder: $work"
 
-  # Settings the client keeps in the registry, paths in Windows form ("C:/x" is /x).
-  "$bin/qmreg" add "$settings_key" /v TraceFilesDir /d "C:$work" /f >/dev/null
-  "$bin/qmreg" add "$settings_key" /v TraceEnabled /t REG_DWORD /d 1 /f >/dev/null
-  "$bin/qmreg" add "$settings_key" /v CACertificate /d "C:$work/certs/ca.pem" /f >/dev/null
-  note "registry file (QUILLMERE_REGISTRY=$QUILLMERE_REGISTRY):"
-  "$bin/qmreg" query "$settings_key" | sed 's/^/     /'
+  # Settings the client keeps in the registry, paths in Windows form.
+  if [[ -n $windows ]]; then
+    note "the registry of the Wine prefix; paths in Windows form (Z:\\ is /)"
+  else
+    export QUILLMERE_REGISTRY=$work/registry.reg
+    note "registry file (QUILLMERE_REGISTRY=$QUILLMERE_REGISTRY; \"C:/x\" is /x):"
+  fi
+  host_tool qmreg add "$settings_key" /v TraceFilesDir /d "$(registry_path "$work")" /f >/dev/null
+  host_tool qmreg add "$settings_key" /v TraceEnabled /t REG_DWORD /d 1 /f >/dev/null
+  host_tool qmreg add "$settings_key" /v CACertificate /d "$(registry_path "$work/certs/ca.pem")" /f >/dev/null
+  host_tool qmreg query "$settings_key" | tr -d '\r' | sed 's/^/     /'
 
   # The plug-in's own settings, which the console host keeps per plug-in class.
   cat >"$work/settings.json" <<EOF
@@ -228,8 +276,8 @@ EOF
 }
 
 register_plugin() {
-  heading "Registering the plug-in: regsvr $lib/VantiroPlugin.so"
-  "$bin/regsvr" "$lib/VantiroPlugin.so" | sed 's/^/   /'
+  heading "Registering the plug-in: regsvr $(plugin_module)"
+  host_tool regsvr "$(plugin_module)" | tr -d '\r' | sed 's/^/   /'
 }
 
 start_programs() {
@@ -384,6 +432,10 @@ closing_words() {
   cat <<EOF
 The plug-in's trace file: $work/VantiroBackend.out
 The folder stays for you to look at; remove it with: rm -rf $work
+EOF
+  # A session by hand runs this system's client side (the run's Wine prefix is gone).
+  [[ -z $windows ]] || return 0
+  cat <<EOF
 
 To run the same session by hand, in three terminals:
 

@@ -9,6 +9,8 @@
 #include <atomic>
 #include <mutex>
 
+#include "library_options.h"
+
 namespace vantiro::tls {
 
 namespace {
@@ -27,7 +29,9 @@ std::string TakeErrorText(const char* fallback) {
 void InitLibrary() {
   static std::once_flag once;
   std::call_once(once, [] {
-    OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
+    OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS |
+                         PlatformInitOptions(),
+                     nullptr);
     g_initCount.fetch_add(1);
   });
 }
@@ -35,6 +39,8 @@ void InitLibrary() {
 int LibraryInitCount() { return g_initCount.load(); }
 
 void ReleaseThreadState() { OPENSSL_thread_stop(); }
+
+void ReleaseLibrary() { OPENSSL_cleanup(); }
 
 std::string ErrorText(unsigned long code) {
   char text[256] = {};

@@ -29,6 +29,10 @@ int LibraryInitCount();
 // generators), which would otherwise wait for the thread's exit.
 void ReleaseThreadState();
 
+// Frees the library's state for good, for a module that holds the library and is
+// unloaded while the process goes on; no TLS call may follow.
+void ReleaseLibrary();
+
 // The text of an OpenSSL error code, as ERR_error_string gives it.
 std::string ErrorText(unsigned long code);
 

@@ -1,21 +1,24 @@
 // qmhost: the console host. It stands in for the messaging client: it activates
 // plug-ins, serves their callbacks and is driven by commands; see docs/qmhost.md.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <csignal>
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "qmhost/event_writer.h"
 #include "qmhost/host_presenter.h"
+#include "qmhost/host_process.h"
 #include "qmhost/main_loop.h"
 #include "qmhost/options.h"
 #include "qmhost/plugin_host.h"
 #include "qmhost/settings_store.h"
 #include "qmhost/wake_signal.h"
+#include "qmos/activation.h"
 #include "qmos/application.h"
+#include "qmos/hresult.h"
 #include "qmos/registry.h"
+#include "qmos/thread.h"
+#include "tool_platform.h"
 
 namespace {
 
@@ -40,16 +43,19 @@ struct Session {
 }  // namespace
 
 int main(int argc, char** argv) {
+  qmhost::PrepareProcess();
+  const std::vector<std::string> args = qmtools::ProgramArguments(argc, argv);
+  std::vector<const char*> argvUtf8 = {argv[0]};
+  for (const std::string& arg : args) argvUtf8.push_back(arg.c_str());
   qmhost::HostOptions options;
-  if (auto status = qmhost::ParseHostOptions(argc, argv, options)) return *status;
-  // A reader of the event lines that goes away must not kill the host.
-  std::signal(SIGPIPE, SIG_IGN);
+  if (auto status = qmhost::ParseHostOptions(static_cast<int>(argvUtf8.size()), argvUtf8.data(), options))
+    return *status;
 
   if (options.registry) qmos::SetRegistryFile(*options.registry);
 
   std::FILE* out = stdout;
   if (options.events) {
-    out = std::fopen(options.events->c_str(), "w");
+    out = qmhost::OpenEventFile(*options.events);
     if (!out) {
       std::perror(("qmhost: " + *options.events).c_str());
       return qmhost::kExitUsage;
@@ -57,26 +63,39 @@ int main(int argc, char** argv) {
   }
   const qmhost::EventFormat format =
       options.format ? (*options.format == "text" ? qmhost::EventFormat::Text : qmhost::EventFormat::Json)
-                     : (::isatty(::fileno(out)) ? qmhost::EventFormat::Text : qmhost::EventFormat::Json);
+                     : (qmhost::IsTerminal(out) ? qmhost::EventFormat::Text : qmhost::EventFormat::Json);
 
   std::vector<std::unique_ptr<qmhost::LineReader>> inputs;
   if (options.script) {
-    const int fd = ::open(options.script->c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = qmhost::OpenScript(*options.script);
     if (fd < 0) {
       std::perror(("qmhost: " + *options.script).c_str());
       return qmhost::kExitUsage;
     }
     inputs.push_back(std::make_unique<qmhost::LineReader>(fd, true));
   }
-  inputs.push_back(std::make_unique<qmhost::LineReader>(STDIN_FILENO, false));
+  inputs.push_back(std::make_unique<qmhost::LineReader>(qmhost::kStandardInput, false));
 
   static Session* const session =
       new Session(out, out != stdout, format, options.interactive, options.showSecrets);
+  // Where the registry is the system's (Windows) there is no file to choose.
+  if (const auto refused = qmtools::RefuseRegistryFile(options.registry.has_value())) {
+    session->events.Write("error", {{"message", *refused}});
+    session->events.Write("exit", {{"status", qmhost::kExitUsage}});
+    session->events.Close();
+    return qmhost::kExitUsage;
+  }
 
   qmos::Application& app = qmos::Application::Instance();
   app.SetMainThread();
   app.StartServing();
   app.SetPresenter(session->presenter);
+  // Activation needs the main thread in a single-threaded apartment on Windows
+  // (nothing to do elsewhere).
+  const qmos::HRESULT apartment = qmos::CoInitializeApartment();
+  if (FAILED(apartment))
+    session->events.Write("error", {{"message", "COM: the main thread cannot enter an apartment: " +
+                                                    qmos::HResultText(apartment)}});
 
   if (options.settings) {
     std::string error;
@@ -87,5 +106,9 @@ int main(int argc, char** argv) {
 
   session->host.LoadPlugins(options.plugins);
   qmhost::MainLoop loop(session->host, session->events, session->wake, std::move(inputs));
-  return loop.Run();
+  const int status = loop.Run();
+  // Leaving the apartment unloads the modules that are still loaded: not while a
+  // plug-in's thread may still run in one (the process's end takes them then).
+  if (SUCCEEDED(apartment) && qmos::TThread::RunningCount() == 0) qmos::CoUninitialize();
+  return status;
 }

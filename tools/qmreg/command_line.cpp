@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "registry_option.h"
+#include "tool_platform.h"
 
 namespace qmreg {
 
@@ -146,9 +147,8 @@ std::string UsageText() {
          "  /t TYPE  REG_SZ (default) or REG_DWORD (decimal or 0x hex data)\n"
          "  /d DATA  the data to write       /f   no question before overwriting or deleting\n"
          "  /y       overwrite FILE without asking\n"
-         "\n"
-         "Without --registry the file is $QUILLMERE_REGISTRY, else\n"
-         "$XDG_CONFIG_HOME/quillmere/registry.reg (~/.config/quillmere/registry.reg).\n"
+         "\n" +
+         std::string(qmtools::RegistryUsageText()) +
          "Switches may also be written with '-' and in any case.\n";
 }
 

@@ -1,7 +1,5 @@
 #include "commands.h"
 
-#include <sys/stat.h>
-
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -11,6 +9,7 @@
 #include <string>
 
 #include "qmos/registry.h"
+#include "tool_platform.h"
 
 namespace qmreg {
 
@@ -248,9 +247,9 @@ class Session {
       }
     }
     std::optional<RegKey> key = RegKey::Open(name.root, name.path, true);
-    if (!key) return Error("The key " + name.full + " could not be created in " + qmos::RegistryFile() + ".");
+    if (!key) return Error("The key " + name.full + " could not be created in " + qmtools::RegistryDescription() + ".");
     if (valueName && !key->WriteValue(*valueName, value)) {
-      return Error("The value could not be written to " + qmos::RegistryFile() + ".");
+      return Error("The value could not be written to " + qmtools::RegistryDescription() + ".");
     }
     return Success();
   }
@@ -299,8 +298,7 @@ class Session {
     if (!ParseKey(line_.operands[0], name)) return Error("Invalid key name.");
     if (!qmos::RegKeyExists(name.root, name.path)) return Error(kNotFound);
     const std::string& file = line_.operands[1];
-    struct stat st {};
-    if (!line_.overwriteFile && ::stat(file.c_str(), &st) == 0 &&
+    if (!line_.overwriteFile && qmtools::PathExists(file) &&
         !Confirm("File " + file + " already exists. Overwrite (Yes/No)?")) {
       return Cancelled();
     }

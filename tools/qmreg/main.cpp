@@ -7,9 +7,11 @@
 #include "command_line.h"
 #include "commands.h"
 #include "qmos/registry.h"
+#include "tool_platform.h"
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  qmtools::UseBinaryStandardStreams();
+  const std::vector<std::string> args = qmtools::ProgramArguments(argc, argv);
   qmreg::CommandLine line;
   std::string error;
   if (!qmreg::ParseCommandLine(args, line, error)) {
@@ -19,6 +21,10 @@ int main(int argc, char** argv) {
   if (line.help) {
     std::cout << qmreg::UsageText();
     return 0;
+  }
+  if (const auto refused = qmtools::RefuseRegistryFile(line.registry.has_value())) {
+    std::cerr << "ERROR: " << *refused << "\n";
+    return 1;
   }
   if (line.registry) qmos::SetRegistryFile(*line.registry);
   return qmreg::RunCommand(line, std::cin, std::cout, std::cerr);

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "registry_option.h"
+#include "tool_platform.h"
 
 namespace regsvr {
 
@@ -81,11 +82,8 @@ std::string UsageText() {
          "  --registry FILE  Use FILE as the registry file.\n"
          "  /?               Show this help.\n"
          "  --               End of switches: the next argument is the module.\n"
-         "\n"
-         "MODULE may be in Windows form (C:\\Plugins\\x.so is /Plugins/x.so); a relative\n"
-         "path is taken from the current folder.\n"
-         "Without --registry the file is $QUILLMERE_REGISTRY, else\n"
-         "$XDG_CONFIG_HOME/quillmere/registry.reg (~/.config/quillmere/registry.reg).\n"
+         "\n" +
+         std::string(qmtools::ModulePathUsageText()) + qmtools::RegistryUsageText() +
          "Exit status: 0 when the call succeeded, 1 otherwise.\n";
 }
 

@@ -12,13 +12,16 @@
 namespace regsvr {
 
 std::string ModuleFile(const std::string& module) {
-  std::filesystem::path file(qmos::FromWindowsPath(module));
+  // Through UTF-8 both ways, which is what a path is in this program on every system.
+  const std::string given = qmos::FromWindowsPath(module);
+  std::filesystem::path file(std::u8string(given.begin(), given.end()));
   if (file.is_relative()) {
     std::error_code ec;
     std::filesystem::path absolute = std::filesystem::absolute(file, ec);
     if (!ec) file = absolute.lexically_normal();
   }
-  return file.string();
+  const std::u8string path = file.u8string();
+  return std::string(path.begin(), path.end());
 }
 
 int RegisterModule(const CommandLine& line, std::ostream& out, std::ostream& err) {

@@ -1,16 +1,11 @@
 #include "qmhost/form_terminal.h"
 
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
-
 
 #include "qmhost/event_format.h"
 #include "qmhost/form_actions.h"
+#include "qmhost/terminal.h"
 #include "qmos/secure_clear.h"
 
 namespace qmhost {
@@ -23,15 +18,6 @@ constexpr std::size_t kMaxTerminalLine = 64 * 1024;
 // Names and prompts that come from a dialog's code are shown through EscapeText, so
 // that they cannot steer the terminal. A password read at the terminal is cleared
 // from every buffer it passed through (qmos::SecureClear).
-
-// Clears the part of the buffer beyond the text it still holds (what was taken from
-// its front leaves its bytes there).
-void WipeSpare(std::string& text) {
-  const std::size_t size = text.size();
-  text.resize(text.capacity());
-  qmos::SecureClear(text.data() + size, text.size() - size);
-  text.resize(size);
-}
 
 bool IsPassword(const qmos::Control& control) {
   const auto* edit = dynamic_cast<const qmos::Edit*>(&control);
@@ -89,36 +75,26 @@ FormPromptEntry ParseControlName(const qmos::Form& form, const std::string& name
 // not shown. The line feed that ends the line still is.
 class HiddenTyping {
  public:
-  explicit HiddenTyping(int fd) : fd_(fd) {
-    if (::tcgetattr(fd_, &saved_) != 0) return;
-    termios quiet = saved_;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK);
-    quiet.c_lflag |= ECHONL;
-    active_ = ::tcsetattr(fd_, TCSANOW, &quiet) == 0;
-  }
+  explicit HiddenTyping(Terminal& terminal) : terminal_(terminal), active_(terminal.HideTyping()) {}
   ~HiddenTyping() {
-    if (active_) ::tcsetattr(fd_, TCSANOW, &saved_);
+    if (active_) terminal_.ShowTyping();
   }
   HiddenTyping(const HiddenTyping&) = delete;
   HiddenTyping& operator=(const HiddenTyping&) = delete;
   bool Active() const { return active_; }
 
  private:
-  int fd_;
-  termios saved_{};
-  bool active_ = false;
+  Terminal& terminal_;
+  bool active_;
 };
 
 class FormTerminal {
  public:
-  FormTerminal(int fd, qmos::Form& form) : fd_(fd), form_(form) {}
+  FormTerminal(Terminal& terminal, qmos::Form& form) : terminal_(terminal), form_(form) {}
   void Run();
 
  private:
-  enum class Read { Line, TooLong, End };
-
-  void Write(const std::string& text);
-  Read ReadLine(std::string& line);
+  void Write(const std::string& text) { terminal_.Write(text); }
   // Asks with prompt; false at end of input. An over-long answer counts as none.
   bool Ask(const std::string& prompt, std::string& answer);
   void Draw();
@@ -128,53 +104,19 @@ class FormTerminal {
   bool AskItem(const std::string& control);
   void CloseByCancel(const char* why);
 
-  int fd_;
+  Terminal& terminal_;
   qmos::Form& form_;
-  std::string pending_;  // read from the terminal, not yet taken as a line
 };
-
-void FormTerminal::Write(const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // the terminal went away; reading will end too
-    done += static_cast<std::size_t>(n);
-  }
-}
-
-FormTerminal::Read FormTerminal::ReadLine(std::string& line) {
-  bool tooLong = false;
-  for (;;) {
-    const auto end = pending_.find('\n');
-    if (end != std::string::npos) {
-      line = pending_.substr(0, end);
-      pending_.erase(0, end + 1);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      return tooLong ? Read::TooLong : Read::Line;
-    }
-    if (pending_.size() > kMaxTerminalLine) {
-      pending_.clear();  // keep reading to the end of that line, then refuse it
-      tooLong = true;
-    }
-    char chunk[4096];
-    const ssize_t n = ::read(fd_, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return Read::End;  // Ctrl-D on an empty line, or the terminal is gone
-    pending_.append(chunk, static_cast<std::size_t>(n));
-    qmos::SecureClear(chunk, static_cast<std::size_t>(n));  // it may have held a password
-  }
-}
 
 bool FormTerminal::Ask(const std::string& prompt, std::string& answer) {
   Write(prompt);
-  switch (ReadLine(answer)) {
-    case Read::Line: return true;
-    case Read::TooLong:
+  switch (terminal_.ReadLine(answer, kMaxTerminalLine)) {
+    case Terminal::Read::Line: return true;
+    case Terminal::Read::TooLong:
       Write("! too long; ignored\n");
       answer.clear();
       return true;
-    case Read::End: break;
+    case Terminal::Read::End: break;
   }
   return false;
 }
@@ -222,14 +164,14 @@ bool FormTerminal::AskText(const std::string& control, bool hidden) {
   if (!hidden) {
     more = Ask(EscapeText(control) + ": ", text);
   } else {
-    const HiddenTyping quiet(fd_);
+    const HiddenTyping quiet(terminal_);
     if (!quiet.Active()) {
       Write("! this terminal cannot hide typing; the password is not asked for here\n");
       return true;
     }
     // Written once the echo is off, so that nothing typed after the prompt shows.
     more = Ask(EscapeText(control) + " (typing is not shown): ", text);
-    WipeSpare(pending_);  // the line's bytes stay in the buffer's spare room
+    terminal_.WipeReadBuffer();  // the line's bytes stay in the buffer's spare room
   }
   if (more && text.empty()) {
     Write("(left as it is)\n");
@@ -352,10 +294,9 @@ FormPromptEntry ParseFormPrompt(const qmos::Form& form, std::string_view line) {
 }
 
 bool RunFormOnTerminal(qmos::Form& form) {
-  const int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return false;
-  FormTerminal(fd, form).Run();
-  ::close(fd);
+  const std::unique_ptr<Terminal> terminal = Terminal::Open();
+  if (!terminal) return false;
+  FormTerminal(*terminal, form).Run();
   return true;
 }
 
@@ -371,7 +312,8 @@ const char* FormPromptHelpText() {
          "  show               draw the form again\n"
          "  cancel             press the cancel button, as Esc does\n"
          "  ?  or  help        this list\n"
-         "End of input (Ctrl-D) closes the form by its cancel button.\n";
+         "End of input (Ctrl-D; Ctrl-Z and Enter on Windows) closes the form by its cancel\n"
+         "button.\n";
 }
 
 }  // namespace qmhost

@@ -1,8 +1,8 @@
-// Modal forms at the terminal (--interactive): the form is drawn on /dev/tty
-// (never on the command input or the event lines) and the person acts on it in a
-// small prompt language. Every entry is applied through the form's own actions, so
-// the handlers run as they would on screen, and the form is drawn again after
-// each one until it has a modal result.
+// Modal forms at the terminal (--interactive): the form is drawn on the terminal
+// (/dev/tty; on Windows the console), never on the command input or the event
+// lines, and the person acts on it in a small prompt language. Every entry is
+// applied through the form's own actions, so the handlers run as they would on
+// screen, and the form is drawn again after each one until it has a modal result.
 //
 // No password is ever shown: the form is drawn from its observed state (password
 // edits masked), a password edit's text is read with the terminal's echo off, and
@@ -46,7 +46,7 @@ struct FormPromptEntry {
 // so that nobody is asked for a password that cannot be used.
 FormPromptEntry ParseFormPrompt(const qmos::Form& form, std::string_view line);
 
-// Draws the form on /dev/tty and applies what the person enters until the form has
+// Draws the form on the terminal and applies what the person enters until the form has
 // a modal result; end of input at the terminal closes it by its cancel button.
 // False, with the form untouched, when there is no terminal.
 bool RunFormOnTerminal(qmos::Form& form);

@@ -1,19 +1,22 @@
 #include "qmhost/host_presenter.h"
 
 #include <cctype>
-#include <cstdio>
 
 #include "qmhost/event_format.h"
 #include "qmhost/event_writer.h"
 #include "qmhost/form_actions.h"
 #include "qmhost/form_event.h"
 #include "qmhost/form_terminal.h"
+#include "qmhost/terminal.h"
 #include "qmos/form.h"
 #include "qmos/message_box.h"
 
 namespace qmhost {
 
 namespace {
+
+// An answer longer than this names no button.
+constexpr std::size_t kMaxAnswer = 255;
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -61,25 +64,25 @@ std::string DrawMessageBox(const std::string& text, const std::string& title, un
 }
 
 int AskMessageBoxOnTerminal(const std::string& text, const std::string& title, unsigned flags) {
-  std::FILE* tty = std::fopen("/dev/tty", "r+");
-  if (!tty) return 0;
+  const std::unique_ptr<Terminal> terminal = Terminal::Open();
+  if (!terminal) return 0;
   int buttons[3] = {};
   const int count = qmos::MessageBoxButtons(flags, buttons);
   const int fallback = qmos::MessageBoxDefaultButton(flags);
-  std::fputs(DrawMessageBox(text, title, flags).c_str(), tty);
+  terminal->Write(DrawMessageBox(text, title, flags));
   int result = 0;
   while (result == 0) {
-    std::fprintf(tty, "Answer: ");
-    std::fflush(tty);
-    char line[256];
-    if (!std::fgets(line, sizeof line, tty)) {
+    terminal->Write("Answer: ");
+    std::string line;
+    const Terminal::Read read = terminal->ReadLine(line, kMaxAnswer);
+    if (read == Terminal::Read::End) {
       result = fallback;  // end of input at the terminal: as if Enter was pressed
       break;
     }
-    result = ChooseButton(line, buttons, count, fallback);
-    if (result == 0) std::fprintf(tty, "Please answer with a number from 1 to %d.\n", count);
+    if (read == Terminal::Read::Line) result = ChooseButton(line, buttons, count, fallback);
+    if (result == 0)
+      terminal->Write("Please answer with a number from 1 to " + std::to_string(count) + ".\n");
   }
-  std::fclose(tty);
   return result;
 }
 

@@ -60,7 +60,7 @@ class HostPresenter final : public qmos::Presenter {
 // line (both with their control characters escaped), and the buttons.
 std::string DrawMessageBox(const std::string& text, const std::string& title, unsigned flags);
 
-// Draws a message box on the terminal (/dev/tty) with the buttons its flags imply
+// Draws a message box on the terminal (/dev/tty; on Windows the console) with the buttons its flags imply
 // and reads the user's choice there: a button's number, its name or its first
 // letter; an empty answer takes the default button. 0 when there is no terminal.
 int AskMessageBoxOnTerminal(const std::string& text, const std::string& title, unsigned flags);

@@ -1,30 +1,8 @@
 #include "qmhost/line_reader.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-
 namespace qmhost {
 
-LineReader::LineReader(int fd, bool ownsFd, std::size_t maxLine)
-    : fd_(fd), ownsFd_(ownsFd), maxLine_(maxLine) {
-  if (fd_ < 0) eof_ = true;
-}
-
-LineReader::~LineReader() {
-  if (ownsFd_ && fd_ >= 0) ::close(fd_);
-}
-
-void LineReader::Fill() {
-  if (eof_) return;
-  char chunk[8192];
-  const ssize_t n = ::read(fd_, chunk, sizeof chunk);
-  if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return;
-  if (n <= 0) {
-    eof_ = true;
-    return;
-  }
-  std::string_view data(chunk, static_cast<std::size_t>(n));
+void LineReader::Take(std::string_view data) {
   if (skipping_) {
     const auto end = data.find('\n');
     if (end == std::string_view::npos) return;

@@ -1,9 +1,5 @@
 #include "qmhost/main_loop.h"
 
-#include <poll.h>
-
-#include <algorithm>
-
 #include "qmhost/command.h"
 #include "qmhost/event_writer.h"
 #include "qmhost/plugin_host.h"
@@ -13,14 +9,11 @@
 
 namespace qmhost {
 
-namespace {
-// Poll period when a wake descriptor is missing (the system refused an eventfd).
-constexpr int kFallbackPollMs = 10;
-}  // namespace
-
 MainLoop::MainLoop(PluginHost& host, EventWriter& events, WakeSignal& wake,
                    std::vector<std::unique_ptr<LineReader>> inputs)
-    : host_(host), events_(events), wake_(wake), inputs_(std::move(inputs)) {}
+    : host_(host), events_(events), wake_(wake), inputs_(std::move(inputs)) {
+  for (auto& input : inputs_) input->SetWakeSignal(&wake_);
+}
 
 void MainLoop::Serve() {
   wake_.Drain();
@@ -78,32 +71,6 @@ bool MainLoop::RunNextLine(bool& quit) {
   return true;
 }
 
-void MainLoop::PollOnce() {
-  pollfd fds[3];
-  nfds_t count = 0;
-  bool fallback = false;
-  for (const int fd : {wake_.Fd(), qmos::Application::Instance().WakeFd()}) {
-    if (fd < 0) {
-      fallback = true;
-      continue;
-    }
-    fds[count++] = pollfd{fd, POLLIN, 0};
-  }
-  int inputSlot = -1;
-  if (mode_ == Mode::Reading && input_ < inputs_.size()) {
-    inputSlot = static_cast<int>(count);
-    fds[count++] = pollfd{inputs_[input_]->Fd(), POLLIN, 0};
-  }
-  int timeout = -1;
-  if (mode_ != Mode::Reading) {
-    const std::int64_t left = std::max<std::int64_t>(0, deadline_ - qmos::MonotonicMs());
-    timeout = static_cast<int>(std::min<std::int64_t>(left, 1 << 30));
-  }
-  if (fallback && (timeout < 0 || timeout > kFallbackPollMs)) timeout = kFallbackPollMs;
-  const int ready = ::poll(fds, count, timeout);
-  if (ready > 0 && inputSlot >= 0 && fds[inputSlot].revents != 0) inputs_[input_]->Fill();
-}
-
 int MainLoop::Run() {
   for (;;) {
     Serve();
@@ -124,7 +91,7 @@ int MainLoop::Run() {
         continue;  // serve before the next command
       }
     }
-    PollOnce();
+    WaitOnce();
   }
 }
 

@@ -35,7 +35,11 @@ class MainLoop {
   // Takes and runs one command line if one is ready; false when none is.
   bool RunNextLine(bool& quit);
   void RunLine(const std::string& line, bool& quit);
-  void PollOnce();
+  // Waits until something may need serving: the input has something (while reading
+  // commands), the wake signal or the platform's main-thread queue was signalled, or
+  // the deadline of a sleep or wait passed. The platform's backend: poll on Linux;
+  // on Windows a wait on the thread's messages, which it then dispatches.
+  void WaitOnce();
 
   PluginHost& host_;
   EventWriter& events_;

@@ -1,7 +1,5 @@
 #include "qmhost/settings_store.h"
 
-#include <sys/stat.h>
-
 #include <nlohmann/json.hpp>
 
 #include "qmos/file_replace.h"
@@ -16,7 +14,8 @@ using Json = nlohmann::ordered_json;
 // for another host that is writing the same file.
 constexpr std::size_t kMaxFileBytes = 16u << 20;
 constexpr int kLockTimeoutMs = 5000;
-// The file holds passwords: readable and writable by its owner only.
+// The file holds passwords: readable and writable by its owner only (on Windows an
+// access list for the user and SYSTEM only).
 constexpr mode_t kFileMode = 0600;
 
 }  // namespace

@@ -9,11 +9,11 @@ wine_prefix_cleanup() {
   rm -rf "$WINEPREFIX"
 }
 trap wine_prefix_cleanup EXIT
-wineboot --init >/dev/null 2>&1 || wine64 wineboot --init >/dev/null 2>&1
 # One Wine server for the whole run, with no stream of ours: a server started by a
 # test's program would hold that program's output pipes open until it ended, seconds
 # after the program.
 wineserver -p </dev/null >/dev/null 2>&1
+wineboot --init >/dev/null 2>&1 || wine64 wineboot --init >/dev/null 2>&1
 # The system's services (the service manager, rpcss, the desktop) started now, with
 # no stream of ours, rather than by the first program that needs them.
 wine net start rpcss </dev/null >/dev/null 2>&1 || true

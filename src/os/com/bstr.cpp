@@ -117,6 +117,16 @@ std::size_t PutUtf16(std::string_view in, char16_t* out) {
 
 }  // namespace com_detail
 
+BOOL SysReAllocString(BSTR* target, const OLECHAR* text) {
+  if (!target) return 0;
+  // A null text leaves a null string.
+  BSTR copy = SysAllocString(text);
+  if (text && !copy) return 0;
+  SysFreeString(*target);
+  *target = copy;
+  return 1;
+}
+
 std::u16string Utf8ToUtf16(std::string_view in) {
   std::u16string out(in.size(), u'\0');
   out.resize(com_detail::PutUtf16(in, out.data()));

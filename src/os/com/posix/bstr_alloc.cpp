@@ -61,15 +61,6 @@ void SysFreeString(BSTR bstr) {
   if (bstr) std::free(PrefixOf(bstr));
 }
 
-BOOL SysReAllocString(BSTR* target, const OLECHAR* text) {
-  if (!target) return 0;
-  BSTR copy = SysAllocString(text);
-  if (text && !copy) return 0;
-  SysFreeString(*target);
-  *target = copy;
-  return 1;
-}
-
 UINT SysStringByteLen(BSTR bstr) {
   if (!bstr) return 0;
   Prefix bytes;

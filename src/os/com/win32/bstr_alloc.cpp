@@ -26,16 +26,6 @@ BSTR SysAllocString(const OLECHAR* text) { return text ? Ours(::SysAllocString(W
 
 void SysFreeString(BSTR bstr) { ::SysFreeString(Theirs(bstr)); }
 
-BOOL SysReAllocString(BSTR* target, const OLECHAR* text) {
-  if (!target) return 0;
-  // The system's own reallocation keeps a null text as a null string.
-  BSTR copy = SysAllocString(text);
-  if (text && !copy) return 0;
-  SysFreeString(*target);
-  *target = copy;
-  return 1;
-}
-
 UINT SysStringByteLen(BSTR bstr) { return ::SysStringByteLen(Theirs(bstr)); }
 
 UINT SysStringLen(BSTR bstr) { return ::SysStringLen(Theirs(bstr)); }

@@ -1,21 +1,15 @@
 #include "testsupport/temp_dir.h"
 
-#include <stdlib.h>
-
-#include <stdexcept>
 #include <system_error>
 
 #include "qmos/registry.h"
+#include "temp_folder.h"
 
 namespace testsupport {
 
 namespace {
 
-std::string MakeTempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "vantiro-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  return pattern;
-}
+std::string MakeTempDir() { return detail::MakeTempFolder(); }
 
 void RemoveAll(const std::filesystem::path& path) {
   std::error_code ignored;

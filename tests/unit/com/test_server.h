@@ -16,7 +16,7 @@ constexpr qmos::IID IID_ICounter = {
 
 struct ICounter : qmos::IUnknown {
   // Adds one to the object's own count and returns the new value.
-  virtual qmos::HRESULT Next(qmos::LONG* value) = 0;
+  virtual qmos::HRESULT QMOS_COM_CALL Next(qmos::LONG* value) = 0;
 
  protected:
   ~ICounter() = default;

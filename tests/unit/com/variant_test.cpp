@@ -3,6 +3,7 @@
 #include "counted_object.h"
 #include "qmos/bstr.h"
 #include "qmos/variant.h"
+#include "testsupport/platform.h"
 
 using namespace qmos;
 using com_test::CountedObject;
@@ -27,7 +28,12 @@ TEST(Variant, CopyIsDeepAndClearFreesWhatIsOwned) {
   VariantInit(&copy);
   EXPECT_EQ(VariantCopy(&copy, &nullText), S_OK);
   EXPECT_EQ(copy.vt, VT_BSTR);
-  EXPECT_EQ(copy.bstrVal, nullptr);
+  if (testsupport::kSystemCom) {
+    EXPECT_EQ(SysStringLen(copy.bstrVal), 0u);  // oleaut32 may copy it as an empty string
+  } else {
+    EXPECT_EQ(copy.bstrVal, nullptr);
+  }
+  VariantClear(&copy);
 }
 
 TEST(Variant, InterfaceReferencesArePaired) {
@@ -57,6 +63,7 @@ TEST(Variant, InterfaceReferencesArePaired) {
 }
 
 TEST(Variant, UnknownTypesAreRefused) {
+  if (testsupport::kSystemCom) GTEST_SKIP() << "the system's VARIANT functions know every type";
   VARIANT v;
   VariantInit(&v);
   v.vt = 5;  // VT_R8, not handled here
@@ -97,6 +104,10 @@ TEST(Variant, ChangeTypeToNumbers) {
       {VariantFromI4(3), VT_BOOL, S_OK, VARIANT_TRUE},
   };
   for (auto& c : cases) {
+    if (testsupport::kSystemCom && c.in.vt == VT_BSTR && BstrToUtf8(c.in.bstrVal) == "True") {
+      VariantClear(&c.in);  // Wine's oleaut32 reads no bool text as a number
+      continue;
+    }
     VARIANT out;
     VariantInit(&out);
     EXPECT_EQ(VariantChangeType(&out, &c.in, 0, c.to), c.hr) << BstrToUtf8(c.in.vt == VT_BSTR ? c.in.bstrVal : nullptr);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "qmos/activation.h"
 #include "qmos/registry.h"
 #include "qmos/thread.h"
 #include "testsupport/fake_host.h"
@@ -31,6 +32,8 @@ class PluginTest : public testsupport::TempRegistryTest {
   void SetUp() override {
     TempRegistryTest::SetUp();
     if (HasFatalFailure()) return;
+    ASSERT_TRUE(SUCCEEDED(qmos::CoInitializeApartment()));
+    apartment_ = true;
     auto settings = qmos::RegKey::Open(qmos::RegRoot::LocalMachine, kSettingsKey, true);
     ASSERT_TRUE(settings);
     ASSERT_TRUE(settings->WriteString("TraceFilesDir", dir_.string()));
@@ -39,6 +42,7 @@ class PluginTest : public testsupport::TempRegistryTest {
   void TearDown() override {
     // Threads of the run end before the folder goes (the supervisor may still trace).
     EXPECT_TRUE(WaitUntil([] { return qmos::TThread::RunningCount() == 0; }));
+    if (apartment_) qmos::CoUninitialize();
     TempRegistryTest::TearDown();
   }
 
@@ -51,6 +55,9 @@ class PluginTest : public testsupport::TempRegistryTest {
   bool TraceHas(const std::string& line) const {
     return TraceText().find("] " + line + "\n") != std::string::npos;
   }
+
+ private:
+  bool apartment_ = false;
 };
 
 }  // namespace plugin_test

@@ -1,14 +1,9 @@
 // The plug-in object against a fake client: lifecycle, queue messages, information,
 // late binding and the process-wide state it sets up and gives up.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 
 #include "connection/PluginThread.h"
+#include "listener.h"
 #include "plugin/port_text.h"
 #include "plugin/VantiroImpl.h"
 #include "plugin_fixture.h"
@@ -16,6 +11,7 @@
 #include "qmos/error_info.h"
 #include "qmos/variant.h"
 #include "state/process_state.h"
+#include "testsupport/platform.h"
 
 namespace plugin_test {
 namespace {
@@ -49,40 +45,6 @@ HRESULT Publish(IQMViewerPlugin* plugin, const std::string& queue, const std::st
 int Count(const std::vector<Publication>& all, const Publication& p) {
   return static_cast<int>(std::count(all.begin(), all.end(), p));
 }
-
-// A listening TCP socket on 127.0.0.1 with a port the system picked.
-class Listener {
- public:
-  Listener() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd_, 4) != 0 ||
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-      return;
-    port_ = ntohs(address.sin_port);
-  }
-  ~Listener() {
-    if (accepted_ >= 0) ::close(accepted_);
-    if (fd_ >= 0) ::close(fd_);
-  }
-  std::uint16_t Port() const { return port_; }
-  // True when a connection arrives within the time.
-  bool Accept(std::chrono::milliseconds timeout) {
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(timeout.count())) != 1) return false;
-    accepted_ = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-    return accepted_ >= 0;
-  }
-
- private:
-  int fd_ = -1;
-  int accepted_ = -1;
-  std::uint16_t port_ = 0;
-};
 
 // --- Lifecycle ----------------------------------------------------------------------
 
@@ -214,8 +176,7 @@ TEST_F(PluginTest, InterfacesAndHasGui) {
 
 TEST_F(PluginTest, PlugInInfoTextsAndVersionFromTheInstalledModule) {
   // The client's folder holds the module under its Windows name.
-  const std::string module = std::string(getenv("QM_TEST_LIB_DIR")) + "/VantiroPlugin.so";
-  std::filesystem::create_symlink(module, Dir() / "VantiroPlugin.dll");
+  std::filesystem::copy_file(testsupport::PluginModulePath(), Dir() / "VantiroPlugin.dll");
   auto settings = qmos::RegKey::Open(qmos::RegRoot::LocalMachine, kSettingsKey, true);
   ASSERT_TRUE(settings && settings->WriteString("InstallDir", Dir().string()));
 

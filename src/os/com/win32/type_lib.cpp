@@ -3,12 +3,15 @@
 // IDispatch hands out.
 #include "core/wide_text.h"
 #include "qmos/bstr.h"
+#include "qmos/registry.h"
 #include "qmos/type_lib.h"
 
 #undef SUCCEEDED
 #undef FAILED
 #include <windows.h>
 #include <oleauto.h>
+
+#include <cstdlib>
 
 namespace qmos {
 namespace {
@@ -62,12 +65,24 @@ HRESULT UnRegisterTypeLib(const TypeLibDesc& desc) {
 }
 
 HRESULT QueryPathOfRegTypeLib(REFGUID libid, WORD major, WORD minor, std::string& path) {
-  ::BSTR text = nullptr;
-  const HRESULT hr = ::QueryPathOfRegTypeLib(Theirs(libid), major, minor, LOCALE_NEUTRAL, &text);
-  if (FAILED(hr)) return hr;
-  path = BstrToUtf8(reinterpret_cast<BSTR>(text));
-  ::SysFreeString(text);
-  return S_OK;
+  // The system's query wants the locale the library was registered for: each locale
+  // key of the version (hex numbers, "0" for neutral) is asked in turn.
+  const auto version = RegKey::Open(RegRoot::ClassesRoot, "TypeLib\\" + GuidToString(libid) + "\\" +
+                                                              TypeLibVersionText(major, minor));
+  if (!version) return TYPE_E_LIBNOTREGISTERED;
+  HRESULT hr = TYPE_E_LIBNOTREGISTERED;
+  for (const std::string& name : version->SubKeyNames()) {
+    char* end = nullptr;
+    const unsigned long lcid = std::strtoul(name.c_str(), &end, 16);
+    if (name.empty() || *end != '\0') continue;  // FLAGS, HELPDIR
+    ::BSTR text = nullptr;
+    hr = ::QueryPathOfRegTypeLib(Theirs(libid), major, minor, lcid, &text);
+    if (FAILED(hr)) continue;
+    path = BstrToUtf8(reinterpret_cast<BSTR>(text));
+    ::SysFreeString(text);
+    return S_OK;
+  }
+  return hr;
 }
 
 HRESULT LoadModuleTypeInfo(const std::string& modulePath, REFIID iid, ITypeInfo** typeInfo) {

@@ -1,0 +1,14 @@
+// What differs for the tests between the platforms: here COM is libqmos's own, so
+// the tests check its behaviour, and the plug-in is the module in the build's lib/.
+#pragma once
+
+#include <cstdlib>
+#include <string>
+
+namespace testsupport {
+
+inline constexpr bool kSystemCom = false;
+
+inline std::string PluginModulePath() { return std::string(std::getenv("QM_TEST_LIB_DIR")) + "/VantiroPlugin.so"; }
+
+}  // namespace testsupport

@@ -5,8 +5,8 @@
 #   scripts/deps.sh            the Linux build
 #   scripts/deps.sh windows    also the Windows build: the mingw-w64 compilers (POSIX
 #                              thread model), widl, Wine (with its 32-bit part where
-#                              the archive lets it install) and dpkg-dev for OpenSSL's
-#                              source package
+#                              the archive lets it install), dpkg-dev for OpenSSL's
+#                              source package, and Xvfb, the display of the windows
 set -euo pipefail
 
 PACKAGES=(
@@ -20,7 +20,7 @@ PACKAGES=(
 )
 
 if [[ "${1:-}" == windows ]]; then
-  PACKAGES+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools wine wine64 dpkg-dev)
+  PACKAGES+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools wine wine64 dpkg-dev xvfb)
 fi
 
 missing=()

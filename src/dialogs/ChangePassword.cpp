@@ -60,6 +60,22 @@ TChangePassword::TChangePassword()
   cReminder.SetChecked(true);
   cReminder.tabOrder = 2;
 
+  // Two lines for each reason label (a long profile number wraps); the three boxes
+  // under their captions' row; the reminder and the buttons along the bottom,
+  // tabbed after the boxes.
+  lToBeExpired.SetBounds(8, 8, 346, 26);
+  lChangeSuggestion.SetBounds(8, 36, 346, 26);
+  Label6.SetBounds(8, 72, 212, 13);
+  edtCurrentPassword.SetBounds(222, 68, 132, 21);
+  L.SetBounds(8, 100, 212, 13);
+  edtNewPassword.SetBounds(222, 96, 132, 21);
+  Label5.SetBounds(8, 128, 212, 13);
+  edtReNewPassword.SetBounds(222, 124, 132, 21);
+  cReminder.SetBounds(8, 194, 180, 17);
+  buttonChange.SetBounds(196, 190, 75, 25);
+  buttonCancel.SetBounds(279, 190, 75, 25);
+  buttonChange.tabGroup = buttonCancel.tabGroup = cReminder.tabGroup = 1;
+
   edtCurrentPassword.onChange = [this] { edtCurrentPasswordChange(); };
   edtNewPassword.onChange = [this] { edtNewPasswordChange(); };
   edtReNewPassword.onChange = [this] { edtReNewPasswordChange(); };

@@ -82,15 +82,11 @@ TInputPasswordForm::TInputPasswordForm()
   ComboBoxServerName.tabOrder = 0;
 
   // The address box lies where the chooser lies; SetupServerName shows one of them.
-  EditServerName.left = ComboBoxServerName.left;
-  EditServerName.top = ComboBoxServerName.top;
   EditServerName.maxLength = 128;
   EditServerName.visible = false;
   EditServerName.tabOrder = 1;
 
   btnTellMe.style = qmos::ButtonStyle::Speed;
-  btnTellMe.width = 21;
-  btnTellMe.height = 21;
   btnTellMe.caption = "?";
   btnTellMe.showHint = true;
 
@@ -145,6 +141,8 @@ TInputPasswordForm::TInputPasswordForm()
   Button2.modalResult = qmos::mrCancel;
   Button2.tabOrder = 2;
 
+  Layout();
+
   ComboBoxServerName.onChange = [this] { ComboBoxServerNameChange(); };
   EditServerName.onChange = [this] { EditServerNameChange(); };
   edtProfile.onChange = [this] { edtProfileChanged(); };
@@ -156,6 +154,36 @@ TInputPasswordForm::TInputPasswordForm()
 }
 
 TInputPasswordForm::~TInputPasswordForm() { ReleaseServerTable(); }
+
+void TInputPasswordForm::Layout() {
+  // Captions on the left, the boxes they name on the right, row under row; the save
+  // box and the buttons along the bottom. The server row's controls lie on one
+  // panel with the mailbox and password rows, tabbed before the bottom row.
+  LabelFail1.SetBounds(8, 8, 192, 13);
+  LabelFail2.SetBounds(202, 8, 181, 13);
+  lEnterServer.SetBounds(8, 32, 212, 13);
+  ComboBoxServerName.SetBounds(222, 28, 138, 21);
+  EditServerName.SetBounds(222, 28, 138, 21);
+  btnTellMe.SetBounds(364, 28, 21, 21);
+  CheckBoxPagingEnabled.SetBounds(222, 160, 110, 17);
+  pluginTabs.SetBounds(334, 158, 49, 21);
+  Label3.SetBounds(8, 58, 212, 13);
+  Label4.SetBounds(8, 72, 212, 13);
+  edtProfile.SetBounds(222, 62, 161, 21);
+  Label1.SetBounds(8, 94, 212, 13);
+  Label5.SetBounds(8, 108, 212, 13);
+  edtPassword.SetBounds(222, 98, 161, 21);
+  Label2.SetBounds(8, 138, 212, 13);
+  edtVerify.SetBounds(222, 134, 161, 21);
+  lStatus.SetBounds(8, 164, 375, 15);
+  hiddenURL.SetBounds(8, 164, 375, 13);
+  CheckSavePassword.SetBounds(8, 194, 200, 17);
+  Button1.SetBounds(224, 190, 75, 25);
+  Button2.SetBounds(308, 190, 75, 25);
+  for (qmos::Control* control : {static_cast<qmos::Control*>(&CheckSavePassword),
+                                 static_cast<qmos::Control*>(&Button1), static_cast<qmos::Control*>(&Button2)})
+    control->tabGroup = 1;
+}
 
 void TInputPasswordForm::SetupServerName() {
   const std::optional<qmos::RegKey> key =

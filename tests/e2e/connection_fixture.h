@@ -122,8 +122,7 @@ class ConnectionTest : public ::testing::Test {
 
     host = std::make_unique<Process>(
         e2e::Tool("qmhost"),
-        std::vector<std::string>{"--format", "json", "--plugin", "VantiroPlugin.Vantiro",
-                                 "--show-secrets"},
+        e2e::HostArgs({"--format", "json", "--plugin", "VantiroPlugin.Vantiro", "--show-secrets"}),
         world.Env(), world.File("qmhost.err"));
     ASSERT_FALSE(host->WaitEvent("subscribe", {{"queue", "send_im"}}).is_null())
         << host->ErrorText();

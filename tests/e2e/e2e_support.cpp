@@ -54,6 +54,13 @@ std::string HostFile(const std::string& path) { return WindowsHost() ? HostPath(
 
 std::string HostLauncher() { return WindowsHost() ? "wine " : ""; }
 
+bool RealWindows() { return WindowsHost() && std::getenv("VANTIRO_E2E_REAL_WINDOWS") != nullptr; }
+
+std::vector<std::string> HostArgs(std::vector<std::string> args) {
+  if (RealWindows()) args.emplace_back("--windows");
+  return args;
+}
+
 World::World() {
   if (!WindowsHost()) return;
   testsupport::WriteFile(File("clean.reg"), kClientKeysRemoved);

@@ -50,6 +50,12 @@ std::string HostPath(const std::string& path);
 std::string HostFile(const std::string& path);
 // What a shell command line puts before a client's side's program: "wine " or "".
 std::string HostLauncher();
+// Whether qmhost shows real windows (VANTIRO_E2E_REAL_WINDOWS set with the Windows
+// client's side): the forms and message boxes are then the system's windows, driven
+// by qmhost --windows, under the X display of the environment.
+bool RealWindows();
+// qmhost's arguments, with --windows added when RealWindows().
+std::vector<std::string> HostArgs(std::vector<std::string> args);
 
 // A fresh folder removed with its content at the end.
 class World {

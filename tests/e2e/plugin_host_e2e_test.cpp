@@ -34,7 +34,7 @@ class PluginHostTest : public ::testing::Test {
   Result Host(const std::string& script, const std::vector<std::string>& extra = {}) {
     std::vector<std::string> args{"--format", "json"};
     args.insert(args.end(), extra.begin(), extra.end());
-    return RunProgram(e2e::Tool("qmhost"), args, world.Env(), script);
+    return RunProgram(e2e::Tool("qmhost"), e2e::HostArgs(args), world.Env(), script);
   }
 
   std::string Trace() const { return e2e::ReadFile(world.TraceFile()); }

@@ -13,6 +13,7 @@
 #include "qmhost/plugin_host.h"
 #include "qmhost/settings_store.h"
 #include "qmhost/wake_signal.h"
+#include "qmhost/window_driver.h"
 #include "qmos/activation.h"
 #include "qmos/application.h"
 #include "qmos/hresult.h"
@@ -27,9 +28,9 @@ namespace {
 // call its callback, which must then find a live host that writes nothing more.
 struct Session {
   Session(std::FILE* out, bool ownsOut, qmhost::EventFormat format, bool interactive,
-          bool showSecrets)
+          bool showSecrets, bool windows)
       : events(out, ownsOut, format, showSecrets),
-        presenter(std::make_shared<qmhost::HostPresenter>(events, interactive)),
+        presenter(std::make_shared<qmhost::HostPresenter>(events, interactive, windows)),
         host(events, settings, *presenter, wake) {
     events.SetWakeSignal(&wake);
   }
@@ -77,7 +78,7 @@ int main(int argc, char** argv) {
   inputs.push_back(std::make_unique<qmhost::LineReader>(qmhost::kStandardInput, false));
 
   static Session* const session =
-      new Session(out, out != stdout, format, options.interactive, options.showSecrets);
+      new Session(out, out != stdout, format, options.interactive, options.showSecrets, options.windows);
   // Where the registry is the system's (Windows) there is no file to choose.
   if (const auto refused = qmtools::RefuseRegistryFile(options.registry.has_value())) {
     session->events.Write("error", {{"message", *refused}});
@@ -90,6 +91,13 @@ int main(int argc, char** argv) {
   app.SetMainThread();
   app.StartServing();
   app.SetPresenter(session->presenter);
+  std::string windowError;
+  if (options.windows && !qmhost::OpenMainWindow(windowError)) {
+    session->events.Write("error", {{"message", windowError}});
+    session->events.Write("exit", {{"status", qmhost::kExitUsage}});
+    session->events.Close();
+    return qmhost::kExitUsage;
+  }
   // Activation needs the main thread in a single-threaded apartment on Windows
   // (nothing to do elsewhere).
   const qmos::HRESULT apartment = qmos::CoInitializeApartment();

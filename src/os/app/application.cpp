@@ -219,6 +219,16 @@ bool Application::OnMainThread(const std::function<void()>& fn) {
   return Synchronize(fn);
 }
 
+void Application::SetMainWindow(void* window) {
+  std::lock_guard<std::mutex> lock(windowMutex_);
+  mainWindow_ = window;
+}
+
+void* Application::MainWindow() const {
+  std::lock_guard<std::mutex> lock(windowMutex_);
+  return mainWindow_;
+}
+
 std::string Application::Caption() const {
   std::lock_guard<std::mutex> lock(windowMutex_);
   return caption_;

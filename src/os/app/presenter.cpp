@@ -2,19 +2,16 @@
 
 #include <cstdio>
 
+#include "app/system_presenter.h"
 #include "app/url_opener.h"
-#include "qmos/form.h"
-#include "qmos/message_box.h"
 
 namespace qmos {
 
 int Presenter::ShowMessageBox(const std::string& text, const std::string& title, unsigned flags) {
-  const int answer = MessageBoxFirstButton(flags);
-  std::fprintf(stderr, "[%s] %s -> %s\n", title.c_str(), text.c_str(), MessageBoxButtonName(answer));
-  return answer;
+  return detail::SystemMessageBox(text, title, flags);
 }
 
-void Presenter::CaptionChanged(const std::string&) {}
+void Presenter::CaptionChanged(const std::string& text) { detail::SystemCaptionChanged(text); }
 
 bool Presenter::OpenUrl(const std::string& url) {
   std::string error;
@@ -23,16 +20,11 @@ bool Presenter::OpenUrl(const std::string& url) {
   return false;
 }
 
-void Presenter::Restore() {}
+void Presenter::Restore() { detail::SystemRestore(); }
 
-void Presenter::BringToFront() {}
+void Presenter::BringToFront() { detail::SystemBringToFront(); }
 
-int Presenter::ShowForm(Form& form) {
-  const int result = form.CloseByCancel();
-  std::fprintf(stderr, "[%s] form %s -> closed by its cancel button (%d)\n", form.caption.c_str(),
-               form.ClassName().c_str(), result);
-  return result;
-}
+int Presenter::ShowForm(Form& form) { return detail::SystemShowForm(form); }
 
 namespace {
 

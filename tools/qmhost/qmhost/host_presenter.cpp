@@ -86,8 +86,10 @@ int AskMessageBoxOnTerminal(const std::string& text, const std::string& title, u
   return result;
 }
 
-HostPresenter::HostPresenter(EventWriter& events, bool interactive)
-    : events_(events), interactive_(interactive) {}
+HostPresenter::HostPresenter(EventWriter& events, bool interactive, bool windows)
+    : events_(events), interactive_(interactive), windows_(windows ? std::make_unique<WindowDriver>(events) : nullptr) {}
+
+HostPresenter::~HostPresenter() = default;
 
 int HostPresenter::ShowMessageBox(const std::string& text, const std::string& title,
                                   unsigned flags) {
@@ -99,7 +101,12 @@ int HostPresenter::ShowMessageBox(const std::string& text, const std::string& ti
       boxResults_.pop_front();
     }
   }
-  if (result == 0 && interactive_) {
+  if (windows_) {
+    // The system's box, pressed as queued; unqueued ones get OK, or are left to the
+    // person at the screen.
+    const int answer = result != 0 ? result : (interactive_ ? 0 : qmos::IDOK);
+    result = windows_->DriveMessageBox(title, answer, [&] { return Presenter::ShowMessageBox(text, title, flags); });
+  } else if (result == 0 && interactive_) {
     result = AskMessageBoxOnTerminal(text, title, flags);
     if (result == 0) events_.Write("error", {{"message", "message box: no terminal to ask at; answered OK"}});
   }
@@ -110,6 +117,11 @@ int HostPresenter::ShowMessageBox(const std::string& text, const std::string& ti
 }
 
 void HostPresenter::CaptionChanged(const std::string& text) {
+  if (windows_) {
+    Presenter::CaptionChanged(text);  // the main window's title
+    events_.Write("caption", {{"text", windows_->MainWindowTitle()}});
+    return;
+  }
   events_.Write("caption", {{"text", text}});
 }
 
@@ -120,6 +132,13 @@ bool HostPresenter::OpenUrl(const std::string& url) {
 }
 
 int HostPresenter::ShowForm(qmos::Form& form) {
+  if (windows_) {
+    // Queued actions are applied to the window; a showing with none is the person's
+    // in interactive mode, else closed by its cancel button.
+    const std::optional<std::vector<FormAction>> actions = TakeFormActions(form.ClassName());
+    return windows_->DriveForm(form, actions.value_or(std::vector<FormAction>{}), interactive_ && !actions,
+                               [&] { return Presenter::ShowForm(form); });
+  }
   events_.Write("form", FormEventMembers(form.Observe(), FormPhase::Shown));
   if (auto actions = TakeFormActions(form.ClassName())) {
     ApplyScriptedActions(form, *actions);

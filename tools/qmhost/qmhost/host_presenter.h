@@ -6,6 +6,10 @@
 // showing writes the `form` event as it is shown and as it closes. Caption changes
 // and URL openings are reported as events.
 //
+// With real windows (qmhost --windows) the boxes and forms are the system's
+// windows, and the same queued answers and actions are applied to them through the
+// window system (WindowDriver); the events then report what the windows show.
+//
 // Called on the main thread only (the application object sees to that); the queues
 // are filled by commands, also on the main thread, and are guarded all the same.
 // The lock is never held while a form's handlers run: a button's handler may show
@@ -14,12 +18,14 @@
 
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "qmhost/command.h"
+#include "qmhost/window_driver.h"
 #include "qmos/presenter.h"
 
 namespace qmhost {
@@ -28,7 +34,9 @@ class EventWriter;
 
 class HostPresenter final : public qmos::Presenter {
  public:
-  HostPresenter(EventWriter& events, bool interactive);
+  // windows: boxes and forms are real windows, driven by the window driver.
+  HostPresenter(EventWriter& events, bool interactive, bool windows = false);
+  ~HostPresenter() override;
 
   int ShowMessageBox(const std::string& text, const std::string& title, unsigned flags) override;
   void CaptionChanged(const std::string& text) override;
@@ -51,6 +59,7 @@ class HostPresenter final : public qmos::Presenter {
 
   EventWriter& events_;
   const bool interactive_;
+  std::unique_ptr<WindowDriver> windows_;  // with real windows only
   mutable std::mutex mutex_;
   std::deque<int> boxResults_;
   std::map<std::string, std::deque<std::vector<FormAction>>> formActions_;

@@ -31,6 +31,9 @@ std::optional<int> ParseHostOptions(int argc, const char* const* argv, HostOptio
   app.add_flag("--show-secrets", options.showSecrets,
                "write password values in events as they are (for test harnesses that must "
                "check what was sent or stored)");
+  app.add_flag("--windows", options.windows,
+               "(Windows build) the host has a real main window and the plug-in shows real "
+               "windows; form commands act on them");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -20,6 +20,7 @@ struct HostOptions {
   std::optional<std::string> format;  // "json" or "text"; else chosen by the output
   bool interactive = false;
   bool showSecrets = false;  // password values in events as they are
+  bool windows = false;      // a real main window; forms and boxes are real windows
 };
 
 // Parses the arguments. Returns an exit status when the program should stop at

@@ -101,6 +101,8 @@ class TInputPasswordForm : public qmos::Form {
   std::string siteCode;
 
  private:
+  // The designed places and sizes of the controls, and their tab groups.
+  void Layout();
   // Reads one configured server's subkey into the table and the list; false when
   // its "paging_enabled" (or another value) cannot be read as its type.
   bool ReadServerEntry(const std::string& subkey, int& added, std::string& defaultServer);

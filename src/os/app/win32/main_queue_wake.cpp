@@ -6,6 +6,7 @@
 // The library's own headers first: <windows.h> defines macros (MessageBox, MB_OK)
 // that would rename what they declare.
 #include "app/main_queue_wake.h"
+#include "core/module_handle.h"
 #include "qmos/application.h"
 
 #include <windows.h>
@@ -31,10 +32,7 @@ LRESULT CALLBACK QueueWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 }
 
 HINSTANCE ThisModule() {
-  HMODULE module = nullptr;
-  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&QueueWindowProc), &module);
-  return module;
+  return static_cast<HINSTANCE>(detail::ModuleHandleOf(reinterpret_cast<const void*>(&QueueWindowProc)));
 }
 
 HWND MakeQueueWindow() {

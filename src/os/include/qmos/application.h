@@ -74,6 +74,12 @@ class Application {
   void SetPresenter(std::shared_ptr<Presenter> presenter);
   std::shared_ptr<Presenter> CurrentPresenter() const;
 
+  // The host's main window, where it has a real one: on Windows its window handle
+  // (HWND), which owns message boxes and forms and shows the caption. nullptr until
+  // the host names one, and always on systems where the host draws no window.
+  void SetMainWindow(void* window);
+  void* MainWindow() const;
+
   // The main window's caption ("Quillmere Client" until someone sets it).
   std::string Caption() const;
   // Sets the caption and tells the presenter (on the main thread, as Synchronize,
@@ -125,6 +131,7 @@ class Application {
 
   mutable std::mutex windowMutex_;
   std::string caption_;
+  void* mainWindow_ = nullptr;
   std::shared_ptr<Presenter> presenter_;
 };
 

@@ -51,6 +51,15 @@ class Control {
   // the text, with a password edit's characters masked.
   virtual std::string ObservedText() const = 0;
 
+  // Places the control: its left and top edges within the form's client area, its
+  // width and height, in pixels.
+  void SetBounds(int newLeft, int newTop, int newWidth, int newHeight) {
+    left = newLeft;
+    top = newTop;
+    width = newWidth;
+    height = newHeight;
+  }
+
   // Puts the control above the others it overlaps (raises its ZOrder).
   void BringToFront();
   // Higher is nearer the front; controls start in the order they were added.
@@ -60,6 +69,10 @@ class Control {
   bool enabled = true;
   std::string hint;
   bool showHint = false;
+  // Tab walks the controls group by group (a group is the panel they lie on, 0
+  // first), and within a group by tabOrder; controls that take no focus (labels,
+  // speed buttons) are passed over.
+  int tabGroup = 0;
   int tabOrder = 0;
   int left = 0;
   int top = 0;

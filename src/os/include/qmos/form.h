@@ -48,6 +48,14 @@ inline constexpr int mrYes = 6;
 inline constexpr int mrNo = 7;
 
 enum class BorderStyle { None, Single, Sizeable, Dialog };
+
+// What the window system keeps for a form between its showings: on Windows, the
+// form's window, which stays (hidden) from its first showing until the form goes,
+// as the toolkit's forms do. It goes with the form.
+class FormPeer {
+ public:
+  virtual ~FormPeer() = default;
+};
 enum class FormPosition { Designed, ScreenCenter, MainFormCenter };
 
 class Form {
@@ -122,6 +130,10 @@ class Form {
   // What an observer may see of the form and every control.
   FormState Observe() const;
 
+  // The window system's side of the form; nullptr until something shows it there.
+  FormPeer* Peer() const { return peer_.get(); }
+  void SetPeer(std::unique_ptr<FormPeer> peer) { peer_ = std::move(peer); }
+
   std::string caption;
   int clientWidth = 0;
   int clientHeight = 0;
@@ -142,6 +154,8 @@ class Form {
   std::vector<std::unique_ptr<Control>> controls_;
   int modalResult_ = mrNone;
   int topZOrder_ = 0;
+  // Declared after the controls, so it goes before them.
+  std::unique_ptr<FormPeer> peer_;
 };
 
 }  // namespace qmos

@@ -4,13 +4,17 @@
 // and batch runs, a terminal one for people. The application object calls it on
 // the main thread only.
 //
-// Every method has a default, which is what a host without a presenter gets:
-// a message box is written to standard error and answered with its first button;
-// the caption, Restore and BringToFront draw nothing; OpenUrl runs "xdg-open URL"
-// (no shell); a modal form is closed by its cancel button (Form::CloseByCancel:
-// the button is pressed and its handler runs) and a line saying so is written to
-// standard error. A presenter overrides what
-// it draws; new kinds of output are added as further virtual methods with defaults.
+// Every method has a default, which is what a host without a presenter gets.
+// On Windows the defaults are the system's windows: the system's message box and a
+// real modal window for a form (see ui/win32/form_window.cpp), both owned by the
+// host's main window (Application::MainWindow), whose title is the caption and which
+// Restore and BringToFront act on; OpenUrl is the shell's "open". Elsewhere a
+// message box is written to standard error and answered with its first button; the
+// caption, Restore and BringToFront draw nothing; OpenUrl runs "xdg-open URL" (no
+// shell); a modal form is closed by its cancel button (Form::CloseByCancel: the
+// button is pressed and its handler runs) and a line saying so is written to
+// standard error. A presenter overrides what it draws; new kinds of output are
+// added as further virtual methods with defaults.
 #pragma once
 
 #include <string>

@@ -8,6 +8,8 @@
 namespace testsupport {
 
 inline constexpr bool kSystemCom = false;
+// Without a presenter, forms and message boxes are answered without a window.
+inline constexpr bool kSystemWindows = false;
 
 inline std::string PluginModulePath() { return std::string(std::getenv("QM_TEST_LIB_DIR")) + "/VantiroPlugin.so"; }
 

@@ -10,6 +10,8 @@
 namespace testsupport {
 
 inline constexpr bool kSystemCom = true;
+// Without a presenter, forms and message boxes are the system's real windows.
+inline constexpr bool kSystemWindows = true;
 
 // In the system's form (drive, backslashes), as the module names itself.
 inline std::string PluginModulePath() {

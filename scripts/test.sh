@@ -41,5 +41,9 @@ case "$preset" in
     VANTIRO_E2E_REAL_WINDOWS=1 VANTIRO_E2E_WINDOWS_BIN="$PWD/build-$preset/bin" QM_TEST_BIN_DIR="$PWD/build/bin" \
       QM_TEST_LIB_DIR="$PWD/build/lib" build/bin/e2e_tests --gtest_brief=1 \
       --gtest_filter='LoginPrompt*:LoginDialog*:PasswordValidation*:Outcomes/*:PasswordChange*:Changes/*:LateEnds/*:PluginHostTest.*:MinimalHost*'
+    if [[ "$preset" == windows-x64 ]]; then
+      echo "Every dialog and message box shown and photographed, and the dialogs' tab order"
+      scripts/screens.sh "$WINEPREFIX/screens"
+    fi
     ;;
 esac

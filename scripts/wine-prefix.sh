@@ -13,6 +13,16 @@ wine_prefix_cleanup() {
   [[ -n "$XVFB_PID" ]] && kill "$XVFB_PID" 2>/dev/null || true
 }
 trap wine_prefix_cleanup EXIT
+# The display, before Wine starts its desktop on it: Xvfb picks a free number and
+# writes it to the file descriptor given.
+if command -v Xvfb >/dev/null; then
+  display_file=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" </dev/null >/dev/null 2>&1 &
+  XVFB_PID=$!
+  for _ in $(seq 50); do [[ -s "$display_file" ]] && break; sleep 0.1; done
+  [[ -s "$display_file" ]] && export DISPLAY=":$(head -1 "$display_file")"
+  rm -f "$display_file"
+fi
 # One Wine server for the whole run, with no stream of ours: a server started by a
 # test's program would hold that program's output pipes open until it ended, seconds
 # after the program.
@@ -22,15 +32,6 @@ wineboot --init >/dev/null 2>&1 || wine64 wineboot --init >/dev/null 2>&1
 # managed window waits for one at each hiding. Wine then draws the frames itself.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f </dev/null >/dev/null 2>&1 || true
-# The display: Xvfb picks a free number and writes it to the file descriptor given.
-if command -v Xvfb >/dev/null; then
-  display_file=$(mktemp)
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" </dev/null >/dev/null 2>&1 &
-  XVFB_PID=$!
-  for _ in $(seq 50); do [[ -s "$display_file" ]] && break; sleep 0.1; done
-  [[ -s "$display_file" ]] && export DISPLAY=":$(head -1 "$display_file")"
-  rm -f "$display_file"
-fi
 # The system's services (the service manager, rpcss, the desktop) started now, with
 # no stream of ours, rather than by the first program that needs them.
 wine net start rpcss </dev/null >/dev/null 2>&1 || true

@@ -1,4 +1,5 @@
 #include "expiry/PasswordValidation.h"
+#include "expiry/expiry_messages.h"
 
 #include <utility>
 
@@ -26,16 +27,6 @@ namespace {
 // Days before the expiry from which the user is asked to change the password.
 constexpr int kWarningDays = 14;
 constexpr int kPreferencesSizeHint = 150;
-
-constexpr const char* kNetworkTitle = "Failed to Authenticate";
-constexpr const char* kNetworkText =
-    "Due to network issue, your password cannot be verified.\nIt will remain offline. Please login "
-    "again or restart \nyour Quillmere Client.";
-constexpr const char* kNotConfiguredTitle = "Failed to connect to Unified Messaging Server";
-constexpr const char* kNotConfiguredText =
-    "The Unified Messaging Server has reported that your mailbox is not configured yet.\nSorry you "
-    "are not allowed to login according to your corporate security policy.\nPlease ring and setup "
-    "your mailbox over phone, then restart the Quillmere Client.";
 
 std::string Text(const char* value) { return value ? std::string(value) : std::string(); }
 
@@ -93,13 +84,12 @@ void passwordValidation::CheckExpiry() {
   const CivilDate today = Today();
   Trace("passwordValidationThread:About to connect to MC");
   const int rc = connectToMC();
-  qmos::Application& application = qmos::Application::Instance();
 
   if (rc < 0) {
     if (!Terminated()) {
       Trace("passwordValidationThread:Failed to connect to MC");
       OnMainThread([&] {
-        application.MessageBox(kNetworkText, kNetworkTitle, qmos::MB_OK);
+        ShowExpiryBox(kNetworkBox);
         setonline(false);
       });
     }
@@ -109,7 +99,7 @@ void passwordValidation::CheckExpiry() {
       Trace("passwordValidation::Execute() First timeUser, Failed to validate return false");
       OnMainThread([&] {
         setonline(false);
-        application.MessageBox(kNotConfiguredText, kNotConfiguredTitle, qmos::MB_OK | qmos::MB_ICONERROR);
+        ShowExpiryBox(kNotConfiguredBox);
         setonline(false);
       });
       state.ValidatingPassword = false;

@@ -9,6 +9,7 @@
 #include "dialogs/ChangePassword.h"
 #include "dialogs/Validators.h"
 #include "expiry/PasswordValidation.h"
+#include "expiry/expiry_messages.h"
 #include "expiry/table_ptr.h"
 #include "mcapi.h"
 #include "qmos/application.h"
@@ -28,30 +29,21 @@ constexpr std::size_t kPasswordLength = 8;
 // Days a freshly changed password is taken to last.
 constexpr int kNewPasswordDays = 90;
 
-constexpr const char* kErrorTitle = "Quillmere Client Login:Failed to Validate Password";
-constexpr const char* kLockTitle = "Password is being Locked";
-constexpr const char* kLockText =
-    "You have reached the maximum allowed failed attempts.\nPlease restart your Client.";
-constexpr const char* kWrongCurrent = "Your current password entered is invalid, please try again.";
-constexpr const char* kMismatch = "New password entered twice doesnt match";
-constexpr const char* kWrongLength = "Password must be 8 digits long.";
-constexpr const char* kReused =
-    "The new password you entered has been previously used, please choose another one.";
-constexpr const char* kTooSimple =
-    "The Password you entered is too simple or geometric patterns which is against the Corvane "
-    "security policy. Please choose another one...";
-constexpr const char* kStaysOffline =
-    "Since your password has been expired and not changed, you will remain in offline mode.";
-constexpr const char* kNotQualified =
-    "Your new password has not been qualified according to the location standards, or there "
-    "might be a network issue to connect to MC. %s close Quillmere Client, and call your Rirezer "
-    "Uduzor System to change it, then restart the Quillmere Client.";
+}  // namespace
 
-void ErrorBox(const std::string& text) {
-  qmos::Application::Instance().MessageBox(text, kErrorTitle, qmos::MB_OK | qmos::MB_ICONERROR);
+void ShowExpiryBox(const ExpiryBox& box, const std::string& text) {
+  qmos::Application& application = qmos::Application::Instance();
+  application.MessageBox(text.empty() ? box.text : text, box.title != nullptr ? box.title : application.Title(),
+                         box.flags);
 }
 
-void FillReasons(TChangePassword& dialog, const std::string& profile, int days) {
+std::string NotQualifiedText(bool stillValid) {
+  char text[512];
+  std::snprintf(text, sizeof text, kNotQualifiedBox.text, stillValid ? "You may want to" : "Please");
+  return text;
+}
+
+void FillChangeReasons(TChangePassword& dialog, const std::string& profile, int days) {
   std::string first = "Password for Voice Mailbox " + profile;
   if (days > 0) {
     first += " will be expired in the next " + std::to_string(days) + " days";
@@ -65,8 +57,6 @@ void FillReasons(TChangePassword& dialog, const std::string& profile, int days) 
   dialog.lToBeExpired.caption = first;
   dialog.cReminder.SetChecked(true);
 }
-
-}  // namespace
 
 void passwordValidation::changepass() {
   ChangeOutcome outcome;
@@ -100,7 +90,7 @@ void passwordValidation::changepass() {
 passwordValidation::ChangeOutcome passwordValidation::RunChangeDialog() {
   qmos::Application& application = qmos::Application::Instance();
   const auto dialog = std::make_unique<TChangePassword>();
-  FillReasons(*dialog, profile_, State().DaysToExpiry);
+  FillChangeReasons(*dialog, profile_, State().DaysToExpiry);
 
   int allowedWrong = kAllowedWrongPasswords;
   application.Restore();
@@ -130,19 +120,19 @@ passwordValidation::ChangeOutcome passwordValidation::RunChangeDialog() {
     const qmos::ClearOnExit clearCurrent(current);
     if (current != password_) {
       if (--allowedWrong == 0) {
-        application.MessageBox(kLockText, kLockTitle, qmos::MB_OK);
+        ShowExpiryBox(kLockBox);
         outcome.kind = Kind::LockedOut;
         break;
       }
-      ErrorBox(kWrongCurrent);
+      ShowExpiryBox(kWrongCurrentBox);
     } else if (outcome.newPassword != again) {
-      ErrorBox(kMismatch);
+      ShowExpiryBox(kMismatchBox);
     } else if (outcome.newPassword.size() != kPasswordLength) {
-      ErrorBox(kWrongLength);
+      ShowExpiryBox(kWrongLengthBox);
     } else if (outcome.newPassword == password_) {
-      ErrorBox(kReused);
+      ShowExpiryBox(kReusedBox);
     } else if (IsRefusedPattern(outcome.newPassword)) {
-      application.ShowMessage(kTooSimple);
+      ShowExpiryBox(kTooSimpleBox);
     } else {
       break;  // accepted
     }
@@ -161,7 +151,7 @@ void passwordValidation::Postponed(bool remindAgain) {
 }
 
 void passwordValidation::StayedExpired() {
-  qmos::Application::Instance().ShowMessage(kStaysOffline);
+  ShowExpiryBox(kStaysOfflineBox);
   State().MCValidate = false;
   setonline(false);
   Trace("PasswordValidate:changepassword failed set MC_Validate=false");
@@ -172,10 +162,8 @@ void passwordValidation::SendNewPassword(const std::string& newPassword) {
   const int rc = putNewPassword(newPassword);
   if (rc != 0) {
     const bool stillValid = State().DaysToExpiry > 0;
-    char text[512];
-    std::snprintf(text, sizeof text, kNotQualified, stillValid ? "You may want to" : "Please");
     OnMainThread([&] {
-      ErrorBox(text);
+      ShowExpiryBox(kNotQualifiedBox, NotQualifiedText(stillValid));
       setonline(stillValid);
     });
     Trace("passwordValidation:changepassword() Failed to change password- server return FAILURE");

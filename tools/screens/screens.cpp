@@ -61,24 +61,24 @@ std::wstring Wide(const std::string& text) {
   return wide;
 }
 
+struct ShownSearch {
+  HWND main;
+  HWND found;
+};
+
+BOOL CALLBACK MatchShown(HWND window, LPARAM context) {
+  wchar_t windowClass[64] = {};
+  ::GetClassNameW(window, windowClass, 64);
+  auto& s = *reinterpret_cast<ShownSearch*>(context);
+  if (window == s.main || !::IsWindowVisible(window) || std::wstring(windowClass) == L"tooltips_class32") return TRUE;
+  s.found = window;
+  return FALSE;
+}
+
 // The visible top-level window of this thread other than the main window.
 HWND ShownWindow(HWND main) {
-  struct Search {
-    HWND main;
-    HWND found;
-  } search{main, nullptr};
-  ::EnumThreadWindows(
-      ::GetCurrentThreadId(),
-      [](HWND window, LPARAM context) -> BOOL {
-        wchar_t windowClass[64] = {};
-        ::GetClassNameW(window, windowClass, 64);
-        auto& s = *reinterpret_cast<Search*>(context);
-        if (window == s.main || !::IsWindowVisible(window) || std::wstring(windowClass) == L"tooltips_class32")
-          return TRUE;
-        s.found = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  ShownSearch search{main, nullptr};
+  ::EnumThreadWindows(::GetCurrentThreadId(), &MatchShown, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 

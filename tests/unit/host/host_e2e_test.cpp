@@ -179,6 +179,13 @@ TEST_F(HostE2ETest, WaitTimeOutEndsTheSessionWithStatusThree) {
   EXPECT_EQ(run.Find({{"queue", "not_reached"}}), -1);
 }
 
+TEST_F(HostE2ETest, RealWindowsAreRefusedWhereThereAreNone) {
+  const HostRun run = Run("publish not_reached x\n", {"--plugin", host_test::kFakeProgIdA, "--windows"});
+  EXPECT_EQ(run.status, 2) << stderr_;
+  EXPECT_ORDERED(run, {{"event", "error"}}, {{"event", "exit"}, {"status", 2}});
+  EXPECT_EQ(run.Find({{"queue", "not_reached"}}), -1);
+}
+
 TEST_F(HostE2ETest, FailedActivationsAndInitializeAreErrorsAndTheOthersStillRun) {
   WriteFile(PathOf("settings.json"),
             std::string(R"({")") + kFakeClsidBText + R"(": {"fail_initialize": "B refuses to start"}})");

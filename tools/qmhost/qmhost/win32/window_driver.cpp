@@ -48,39 +48,41 @@ std::wstring ClassOf(HWND window) {
 
 bool Shown(HWND window) { return (::GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE) != 0; }
 
+struct WindowSearch {
+  std::wstring windowClass;
+  const std::wstring* title;
+  HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
+  auto& s = *reinterpret_cast<WindowSearch*>(context);
+  if (!::IsWindowVisible(window) || ClassOf(window) != s.windowClass) return TRUE;
+  if (s.title != nullptr && WindowText(window) != *s.title) return TRUE;
+  s.found = window;
+  return FALSE;
+}
+
 // The visible top-level window of this thread with that class (and title, when
 // one is given).
 HWND FindThreadWindow(const std::wstring& windowClass, const std::wstring* title) {
-  struct Search {
-    std::wstring windowClass;
-    const std::wstring* title;
-    HWND found;
-  } search{windowClass, title, nullptr};
+  WindowSearch search{windowClass, title, nullptr};
   for (wchar_t& c : search.windowClass) c = static_cast<wchar_t>(std::towlower(c));
-  ::EnumThreadWindows(
-      ::GetCurrentThreadId(),
-      [](HWND window, LPARAM context) -> BOOL {
-        auto& s = *reinterpret_cast<Search*>(context);
-        if (!::IsWindowVisible(window) || ClassOf(window) != s.windowClass) return TRUE;
-        if (s.title != nullptr && WindowText(window) != *s.title) return TRUE;
-        s.found = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  ::EnumThreadWindows(::GetCurrentThreadId(), &MatchWindow, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
+using NamedWindows = std::vector<std::pair<std::string, HWND>>;
+
+BOOL CALLBACK AddNamedWindow(HWND window, LPARAM context) {
+  std::string name = qmos::ControlNameOfWindow(window);
+  if (!name.empty()) reinterpret_cast<NamedWindows*>(context)->emplace_back(std::move(name), window);
+  return TRUE;
+}
+
 // The form's controls, in the windows' (tab) order: each child carrying a name.
-std::vector<std::pair<std::string, HWND>> NamedControls(HWND form) {
-  std::vector<std::pair<std::string, HWND>> found;
-  ::EnumChildWindows(
-      form,
-      [](HWND window, LPARAM context) -> BOOL {
-        std::string name = qmos::ControlNameOfWindow(window);
-        if (!name.empty()) reinterpret_cast<std::vector<std::pair<std::string, HWND>>*>(context)->emplace_back(std::move(name), window);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&found));
+NamedWindows NamedControls(HWND form) {
+  NamedWindows found;
+  ::EnumChildWindows(form, &AddNamedWindow, reinterpret_cast<LPARAM>(&found));
   return found;
 }
 
@@ -106,21 +108,22 @@ std::vector<std::string> ComboItems(HWND combo) {
   return items;
 }
 
+struct TooltipSearch {
+  HWND form;
+  HWND tooltip;
+};
+
+BOOL CALLBACK MatchTooltip(HWND window, LPARAM context) {
+  auto& s = *reinterpret_cast<TooltipSearch*>(context);
+  if (::GetWindow(window, GW_OWNER) != s.form || ClassOf(window) != L"tooltips_class32") return TRUE;
+  s.tooltip = window;
+  return FALSE;
+}
+
 // The tooltip a form's window shows over control, "" when none.
 std::string HintOf(HWND form, HWND control) {
-  struct Search {
-    HWND form;
-    HWND tooltip;
-  } search{form, nullptr};
-  ::EnumThreadWindows(
-      ::GetCurrentThreadId(),
-      [](HWND window, LPARAM context) -> BOOL {
-        auto& s = *reinterpret_cast<Search*>(context);
-        if (::GetWindow(window, GW_OWNER) != s.form || ClassOf(window) != L"tooltips_class32") return TRUE;
-        s.tooltip = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  TooltipSearch search{form, nullptr};
+  ::EnumThreadWindows(::GetCurrentThreadId(), &MatchTooltip, reinterpret_cast<LPARAM>(&search));
   if (search.tooltip == nullptr) return "";
   wchar_t text[1024] = {};
   TOOLINFOW tool{};
@@ -388,14 +391,20 @@ std::string WindowDriver::MainWindowTitle() const {
   return window != nullptr ? Utf8(WindowText(window)) : "";
 }
 
+namespace {
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  // The host ends with quit or the end of its input, not with its window.
+  if (message == WM_CLOSE) return 0;
+  return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace
+
 bool OpenMainWindow(std::string& error) {
   WNDCLASSEXW description{};
   description.cbSize = sizeof description;
-  description.lpfnWndProc = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
-    // The host ends with quit or the end of its input, not with its window.
-    if (message == WM_CLOSE) return 0;
-    return ::DefWindowProcW(window, message, wParam, lParam);
-  };
+  description.lpfnWndProc = &MainWindowProc;
   description.hInstance = ::GetModuleHandleW(nullptr);
   description.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   description.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_APPWORKSPACE + 1);

@@ -14,6 +14,7 @@
 #include "packet.h"
 #include "plugin/install_path.h"
 #include "plugin/server_module.h"
+#include "qmos/application.h"
 #include "qmos/bstr.h"
 #include "qmos/clock.h"
 #include "qmos/error_info.h"
@@ -166,6 +167,11 @@ HRESULT TVantiroImpl::Initialize(IQMViewerBase* callback) {
 
 void TVantiroImpl::InitializeSteps(IQMViewerBase* callback) {
   ProcessState& state = State();
+  // The client calls Initialize on its user-interface thread: that is where the
+  // dialogs, message boxes and caption changes must run, whether or not the client
+  // told libqmos so itself (one that knows nothing of it cannot).
+  qmos::Application& application = qmos::Application::Instance();
+  if (!application.IsMainThread()) application.SetMainThread();
 
   // 1. Trace settings: path, switch, removal flag, size limit, write position.
   traceFilePath = ReadTraceSettings();

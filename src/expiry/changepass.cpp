@@ -1,6 +1,5 @@
 // The password change of the password validation: the dialog, the site's policy
 // checks, the new password sent to the mailbox server, and the session's outcome.
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -38,8 +37,9 @@ void ShowExpiryBox(const ExpiryBox& box, const std::string& text) {
 }
 
 std::string NotQualifiedText(bool stillValid) {
-  char text[512];
-  std::snprintf(text, sizeof text, kNotQualifiedBox.text, stillValid ? "You may want to" : "Please");
+  std::string text = kNotQualifiedBox.text;
+  const std::size_t mark = text.find("%s");
+  if (mark != std::string::npos) text.replace(mark, 2, stillValid ? "You may want to" : "Please");
   return text;
 }
 

@@ -78,17 +78,23 @@ void World::MakeCertificates() {
   testsupport::WriteSelfSigned(File("foreign.pem"), File("foreign.key"), "Foreign Issuer");
 }
 
+namespace {
+
+// qmreg add with args; what failed, with qmreg's status and output, as an exception.
+void AddValue(const std::vector<std::string>& args, const std::map<std::string, std::string>& env) {
+  const Result r = RunProgram(Tool("qmreg"), args, env, "");
+  if (r.status != 0)
+    throw std::runtime_error("qmreg add failed (status " + std::to_string(r.status) + "): " + r.err + r.out);
+}
+
+}  // namespace
+
 void World::SetString(const std::string& key, const std::string& name, const std::string& value) {
-  const Result r =
-      RunProgram(Tool("qmreg"), {"add", key, "/v", name, "/d", value, "/f"}, Env(), "");
-  if (r.status != 0) throw std::runtime_error("qmreg add failed: " + r.err);
+  AddValue({"add", key, "/v", name, "/d", value, "/f"}, Env());
 }
 
 void World::SetDword(const std::string& key, const std::string& name, unsigned value) {
-  const Result r = RunProgram(Tool("qmreg"),
-                       {"add", key, "/v", name, "/t", "REG_DWORD", "/d", std::to_string(value), "/f"},
-                       Env(), "");
-  if (r.status != 0) throw std::runtime_error("qmreg add failed: " + r.err);
+  AddValue({"add", key, "/v", name, "/t", "REG_DWORD", "/d", std::to_string(value), "/f"}, Env());
 }
 
 long StatusKb(pid_t pid, const std::string& name) {

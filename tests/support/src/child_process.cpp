@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -118,17 +120,26 @@ Result RunProgram(const std::string& program, const std::vector<std::string>& ar
     close(errPipe[0]);
     return result;
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  // The program's end, once seen: a program that leaves a descendant holding its
+  // output (Wine's desktop, started by the first program that needs it) is read only
+  // for a short while longer, not until that descendant ends.
+  int exitStatus = 0;
+  bool ended = false;
   int open = 2;
   while (open > 0) {
+    if (!ended && ::waitpid(pid, &exitStatus, WNOHANG) == pid) {
+      ended = true;
+      deadline = std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(300));
+    }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
-      kill(-pid, SIGKILL);
+      if (!ended) kill(-pid, SIGKILL);
       break;
     }
     pollfd fds[3] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}, {inFd, POLLOUT, 0}};
-    if (poll(fds, 3, static_cast<int>(left.count())) < 0 && errno != EINTR) break;
+    if (poll(fds, 3, static_cast<int>(std::min<long long>(left.count(), 50))) < 0 && errno != EINTR) break;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
       char buffer[65536];
@@ -153,7 +164,7 @@ Result RunProgram(const std::string& program, const std::vector<std::string>& ar
   if (inFd >= 0) close(inFd);
   if (outPipe[0] >= 0) close(outPipe[0]);
   if (errPipe[0] >= 0) close(errPipe[0]);
-  result.status = WaitProgram(pid);
+  result.status = ended ? ExitStatus(exitStatus) : WaitProgram(pid);
   return result;
 }
 

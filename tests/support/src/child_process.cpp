@@ -8,9 +8,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <cstdlib>
 #include <stdexcept>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -96,8 +98,10 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& args,
   return pid;
 }
 
-Result RunProgram(const std::string& program, const std::vector<std::string>& args,
-                  const Environment& env, const std::string& input, int timeoutMs) {
+namespace {
+
+Result RunOnce(const std::string& program, const std::vector<std::string>& args,
+               const Environment& env, const std::string& input, int timeoutMs) {
   int inPipe[2], outPipe[2], errPipe[2];
   if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0 ||
       pipe2(errPipe, O_CLOEXEC) != 0)
@@ -165,6 +169,27 @@ Result RunProgram(const std::string& program, const std::vector<std::string>& ar
   if (outPipe[0] >= 0) close(outPipe[0]);
   if (errPipe[0] >= 0) close(errPipe[0]);
   result.status = ended ? ExitStatus(exitStatus) : WaitProgram(pid);
+  return result;
+}
+
+// Wine's own words when it could not start a Windows program at all: the program
+// never ran, so running it again changes nothing it did.
+bool WineCouldNotStart(const Result& result) {
+  return result.status == 1 && result.err.find("ShellExecuteEx failed") != std::string::npos;
+}
+
+}  // namespace
+
+Result RunProgram(const std::string& program, const std::vector<std::string>& args,
+                  const Environment& env, const std::string& input, int timeoutMs) {
+  Result result = RunOnce(program, args, env, input, timeoutMs);
+  // Wine now and then fails to start a program while its desktop comes or goes.
+  // Such a run is started again, after a pause, at most twice; the log says so.
+  for (int attempt = 1; attempt < 3 && !WineFor(program).empty() && WineCouldNotStart(result); ++attempt) {
+    std::fprintf(stderr, "wine could not start %s; starting it again\n", program.c_str());
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    result = RunOnce(program, args, env, input, timeoutMs);
+  }
   return result;
 }
 
